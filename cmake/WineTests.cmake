@@ -1,0 +1,59 @@
+# Test registration. Cross-built test programs run under Wine through the
+# harness in tests/harness: one scratch prefix and one private network
+# namespace per test run, set up and torn down as CTest fixtures.
+
+set(ZORVIK_HARNESS_DIR ${PROJECT_SOURCE_DIR}/tests/harness)
+set(ZORVIK_WINE_DIR ${PROJECT_BINARY_DIR}/wine)
+string(MD5 _zorvik_build_hash "${PROJECT_BINARY_DIR}")
+string(SUBSTRING "${_zorvik_build_hash}" 0 10 _zorvik_build_hash)
+set(ZORVIK_TEST_NETNS "zorvik-test-${_zorvik_build_hash}")
+
+# Heap checks are always on; CTest labels can raise them further.
+set(ZORVIK_TEST_ENVIRONMENT
+  "WINEPREFIX=${ZORVIK_WINE_DIR}/run"
+  "WINEDEBUG=-all,err+heap,warn+heap"
+  "ZORVIK_WINE_TEMPLATE=${ZORVIK_WINE_DIR}/template"
+  "ZORVIK_TEST_NETNS=${ZORVIK_TEST_NETNS}"
+)
+
+# The same settings for scripts that must reach the run's prefix, such as the
+# clean-up after an interrupted run.
+set(_zorvik_env_script "")
+foreach(_zorvik_setting IN LISTS ZORVIK_TEST_ENVIRONMENT)
+  string(REGEX REPLACE "^([^=]*)=(.*)$" "export \\1='\\2'\n" _zorvik_line "${_zorvik_setting}")
+  string(APPEND _zorvik_env_script "${_zorvik_line}")
+endforeach()
+file(WRITE ${ZORVIK_WINE_DIR}/test-env.sh "${_zorvik_env_script}")
+
+set(ZORVIK_UNDER_WINE OFF)
+if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
+  set(ZORVIK_UNDER_WINE ON)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZORVIK_HARNESS_DIR}/wine-run)
+
+  add_test(NAME wine_prefix_setup COMMAND ${ZORVIK_HARNESS_DIR}/prefix-setup)
+  add_test(NAME wine_prefix_cleanup COMMAND ${ZORVIK_HARNESS_DIR}/prefix-cleanup)
+  set_tests_properties(wine_prefix_setup PROPERTIES
+    FIXTURES_SETUP wine_prefix ENVIRONMENT "${ZORVIK_TEST_ENVIRONMENT}")
+  set_tests_properties(wine_prefix_cleanup PROPERTIES
+    FIXTURES_CLEANUP wine_prefix ENVIRONMENT "${ZORVIK_TEST_ENVIRONMENT}")
+endif()
+
+# Marks a test as one that runs in the run's prefix and namespace.
+function(zorvik_use_wine_prefix test)
+  if(ZORVIK_UNDER_WINE)
+    set_tests_properties(${test} PROPERTIES
+      FIXTURES_REQUIRED wine_prefix
+      ENVIRONMENT "${ZORVIK_TEST_ENVIRONMENT}")
+  endif()
+  set_tests_properties(${test} PROPERTIES TIMEOUT 600)
+endfunction()
+
+# zorvik_add_gtest(NAME SOURCES... LIBRARIES...): one executable, one CTest entry.
+function(zorvik_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main ${ARG_LIBRARIES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  zorvik_use_wine_prefix(${name})
+endfunction()

@@ -1,0 +1,5 @@
+# Sourced by the Wine tools: a 32-bit prefix, no Mono or Gecko installer, and
+# no debugger that would wait on a crash. Quiet unless the caller asks.
+export WINEARCH=win32
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+export WINEDEBUG=${WINEDEBUG:--all}
