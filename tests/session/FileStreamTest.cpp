@@ -14,23 +14,14 @@ LARGE_INTEGER Move(LONGLONG distance)
     return move;
 }
 
-// A file stream over a temporary file holding "0123456789".
-class FileStreamTest : public ::testing::Test
+// A file stream over the temporary file.
+class FileStreamTest : public TempFileTest
 {
 protected:
-    void SetUp() override
-    {
-        wchar_t folder[MAX_PATH];
-        wchar_t path[MAX_PATH];
-        ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
-        ASSERT_NE(0u, GetTempFileNameW(folder, L"zfs", 0, path));
-        m_path = path;
-        ASSERT_TRUE(StoreFile(m_path, "0123456789"));
-    }
     void TearDown() override
     {
         m_stream.File().Close();
-        DeleteFileW(m_path.c_str());
+        TempFileTest::TearDown();
     }
 
     void Open() { ASSERT_EQ(FileOk, m_stream.File().Open(m_path.c_str())); }
@@ -39,7 +30,6 @@ protected:
         return SetFilePointer(m_stream.File().Handle(), 0, nullptr, FILE_CURRENT);
     }
 
-    std::wstring m_path;
     CFileStream m_stream;
     char m_buffer[16] = {};
 };

@@ -9,29 +9,13 @@
 
 namespace
 {
-// A temporary file holding "0123456789", removed afterwards.
-class FileTest : public ::testing::Test
+class FileTest : public TempFileTest
 {
 protected:
-    void SetUp() override
-    {
-        wchar_t folder[MAX_PATH];
-        wchar_t path[MAX_PATH];
-        ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
-        ASSERT_NE(0u, GetTempFileNameW(folder, L"zfl", 0, path));
-        m_folder = folder;
-        m_path = path;
-        ASSERT_TRUE(StoreFile(m_path, "0123456789"));
-    }
-    void TearDown() override { DeleteFileW(m_path.c_str()); }
-
     static DWORD Position(const CFile& file)
     {
         return SetFilePointer(file.Handle(), 0, nullptr, FILE_CURRENT);
     }
-
-    std::wstring m_folder;
-    std::wstring m_path;
 };
 
 TEST(FileErrors, SixErrorsAreFileErrorAndEveryOtherCodeIsOther)
@@ -96,17 +80,6 @@ TEST_F(FileTest, OpensReadsToTheEndAndStopsThere)
     EXPECT_EQ(0u, transferred);
     EXPECT_EQ(0u, Position(file));
     EXPECT_EQ(0u, file.LastError());
-}
-
-TEST_F(FileTest, ReadAtTheEndIsEof)
-{
-    CFile file;
-    ASSERT_EQ(FileOk, file.Open(m_path.c_str()));
-    char buffer[10];
-    EXPECT_EQ(FileOk, file.Read(10, buffer, nullptr));
-    DWORD transferred = 99;
-    EXPECT_EQ(FileEof, file.Read(1, buffer, &transferred));
-    EXPECT_EQ(0u, transferred);
 }
 
 TEST_F(FileTest, FailedOpensAreClassified)

@@ -289,15 +289,15 @@ private:
 // formed from an empty folder would point.
 TEST_F(SessionFileTest, NoAppDataFolderMeansNoSessionFile)
 {
-    const wchar_t kExplorer[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+    const std::wstring explorer = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+    const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE;
     CUniqueHKey userFolders;
     CUniqueHKey folders;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
-                                           (std::wstring(kExplorer) + L"User Shell Folders").c_str(),
-                                           0, KEY_QUERY_VALUE | KEY_SET_VALUE, userFolders.put()));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
-                                           (std::wstring(kExplorer) + L"Shell Folders").c_str(), 0,
-                                           KEY_QUERY_VALUE | KEY_SET_VALUE, folders.put()));
+                                           (explorer + L"User Shell Folders").c_str(), 0, access,
+                                           userFolders.put()));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, (explorer + L"Shell Folders").c_str(),
+                                           0, access, folders.put()));
     // The shell caches the resolved folder under Shell Folders: both go back.
     const CSavedValue savedUserFolder(userFolders.get(), L"AppData");
     const CSavedValue savedFolder(folders.get(), L"AppData");
@@ -312,9 +312,10 @@ TEST_F(SessionFileTest, NoAppDataFolderMeansNoSessionFile)
     const std::wstring blocker = m_folder + L"\\blocker";
     const std::wstring unreachable = blocker + L"\\AppData";
     const bool blocked = StoreFile(blocker, "");
-    const LSTATUS set = RegSetValueExW(
-        userFolders.get(), L"AppData", 0, REG_SZ, reinterpret_cast<const BYTE*>(unreachable.c_str()),
-        static_cast<DWORD>((unreachable.size() + 1) * sizeof(wchar_t)));
+    const LSTATUS set =
+        RegSetValueExW(userFolders.get(), L"AppData", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(unreachable.c_str()),
+                       static_cast<DWORD>((unreachable.size() + 1) * sizeof(wchar_t)));
 
     std::wstring folder = kUnchanged;
     const HRESULT folderResult = GetAppDataFolder(folder);
@@ -431,26 +432,22 @@ TEST(CountedString, NullStreamLeavesTheHolderAlone)
     EXPECT_EQ(before, holder.get());
 }
 
-TEST(CountedString, FileStreamFailuresPassThroughWithoutRewinding)
+using CountedStringFileTest = TempFileTest;
+
+TEST_F(CountedStringFileTest, FileStreamFailuresPassThroughWithoutRewinding)
 {
-    const std::string abc = CSessionWriter::Utf16(L"ABC");
     CFileStream neverOpened;
     CUniqueBstr holder(SysAllocString(L"old"));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), ReadCountedString(holder, &neverOpened));
     EXPECT_FALSE(holder);
 
-    wchar_t folder[MAX_PATH];
-    wchar_t path[MAX_PATH];
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
-    ASSERT_NE(0u, GetTempFileNameW(folder, L"zcs", 0, path));
-    ASSERT_TRUE(StoreFile(path, CSessionWriter().Record(8, abc, 7).Data()));
-    {
-        CFileStream stream;
-        ASSERT_EQ(FileOk, stream.File().Open(path));
-        EXPECT_EQ(E_FAIL, ReadCountedString(holder, &stream));
-        // The file stream cannot tell its position, so it stays behind the terminator.
-        EXPECT_EQ(12u, SetFilePointer(stream.File().Handle(), 0, nullptr, FILE_CURRENT));
-    }
-    DeleteFileW(path);
+    const std::string abc = CSessionWriter::Utf16(L"ABC");
+    ASSERT_TRUE(StoreFile(m_path, CSessionWriter().Record(8, abc, 7).Data()));
+    CFileStream stream;
+    ASSERT_EQ(FileOk, stream.File().Open(m_path.c_str()));
+    EXPECT_EQ(E_FAIL, ReadCountedString(holder, &stream));
+    // The file stream cannot tell its position, so it stays behind the terminator.
+    EXPECT_EQ(12u, SetFilePointer(stream.File().Handle(), 0, nullptr, FILE_CURRENT));
+    stream.File().Close();
 }
 } // namespace

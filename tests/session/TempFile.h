@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 // Writes a whole file, replacing what it held. False when it cannot.
@@ -32,3 +34,23 @@ inline bool IsFileClosedEverywhere(const std::wstring& path)
     CloseHandle(file);
     return true;
 }
+
+// A temporary file holding "0123456789", removed afterwards.
+class TempFileTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        wchar_t folder[MAX_PATH];
+        wchar_t path[MAX_PATH];
+        ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+        ASSERT_NE(0u, GetTempFileNameW(folder, L"zfl", 0, path));
+        m_folder = folder;
+        m_path = path;
+        ASSERT_TRUE(StoreFile(m_path, "0123456789"));
+    }
+    void TearDown() override { DeleteFileW(m_path.c_str()); }
+
+    std::wstring m_folder;
+    std::wstring m_path;
+};
