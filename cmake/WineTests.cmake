@@ -48,12 +48,21 @@ function(zorvik_use_wine_prefix test)
   set_tests_properties(${test} PROPERTIES TIMEOUT 600)
 endfunction()
 
-# zorvik_add_gtest(NAME SOURCES... LIBRARIES...): one executable, one CTest entry.
+# zorvik_add_gtest(NAME SOURCES... LIBRARIES... [LAUNCHER command...]):
+# one executable, one CTest entry. A launcher (for example a script that
+# starts loopback servers) runs first, inside the run's network namespace, and
+# is given the command that runs the test program under Wine.
 function(zorvik_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;LAUNCHER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest_main ${ARG_LIBRARIES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
-  add_test(NAME ${name} COMMAND ${name})
+  if(ARG_LAUNCHER AND ZORVIK_UNDER_WINE)
+    add_test(NAME ${name}
+      COMMAND ${PROJECT_SOURCE_DIR}/tools/wine/testnet exec ${ZORVIK_TEST_NETNS}
+              ${ARG_LAUNCHER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   zorvik_use_wine_prefix(${name})
 endfunction()
