@@ -1,9 +1,47 @@
+#include "app/Cleanup.h"
+#include "app/ReportMetric.h"
+#include "app/RunRecords.h"
+#include "session/SessionFile.h"
+
 #include <windows.h>
 
-// The reporting run is not wired in yet; until it is, the program does nothing
-// and exits with 0.
+#include <string>
+
+namespace
+{
+// Sent when the session file gives no identifier.
+const wchar_t kFallbackSessionId[] = L"{3E9B6824-12DB-43CA-983D-B1A32D32F509}";
+
+void Run()
+{
+    std::wstring sessionId;
+    if (FAILED(ReadSessionId(sessionId)))
+    {
+        sessionId = kFallbackSessionId;
+    }
+
+    // Each report is sent whatever became of the one before; results are not
+    // looked at, because a failed report is not retried.
+    ReportMetric(MakeDownloadedRecord(sessionId).release());
+    ReportMetric(MakeInstalledRecord(sessionId).release());
+
+    RemoveRunOnceValue();
+    DeleteSessionFile();
+}
+} // namespace
+
+// Runs once at logon, unattended: no arguments, no window, exit code 0.
 int WINAPI wWinMain(HINSTANCE /* instance */, HINSTANCE /* previousInstance */,
                     PWSTR /* commandLine */, int /* showCommand */)
 {
+    try
+    {
+        Run();
+    }
+    catch (...)
+    {
+        // Only running out of memory outside a report gets here. The run ends
+        // quietly; an escaping exception would end it with a runtime error.
+    }
     return 0;
 }

@@ -1,0 +1,35 @@
+#include "app/Cleanup.h"
+
+#include "common/Owners.h"
+#include "session/SessionFile.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+namespace
+{
+const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t kRunOnceValue[] = L"ZorvikSoftwareUpdate";
+} // namespace
+
+void RemoveRunOnceValue()
+{
+    CUniqueHKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunOnceKey, /* ulOptions */ 0, KEY_ALL_ACCESS,
+                      key.put()) == ERROR_SUCCESS)
+    {
+        RegDeleteValueW(key.get(), kRunOnceValue);
+    }
+}
+
+void DeleteSessionFile()
+{
+    wchar_t appData[MAX_PATH] = {};
+    if (SUCCEEDED(SHGetFolderPathW(/* hwnd */ nullptr, CSIDL_APPDATA, /* hToken */ nullptr,
+                                   SHGFP_TYPE_CURRENT, appData)))
+    {
+        // Composed without a fixed limit: a long folder path gives a path the
+        // platform refuses, never one that overruns a buffer.
+        DeleteFileW(SessionFilePath(SessionFolderPath(appData)).c_str());
+    }
+}
