@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""End to end: the real program under Wine, its requests received by the
+stand-in metrics service through the prefix's proxy settings, and the
+registry and session file inspected afterwards.
+
+Usage: test_reporting_run.py --exe EXE --holder HOLDFILE_EXE --template PREFIX
+                             --workdir DIR [--heap-validation] [unittest args]
+Runs inside the test run's private network namespace.
+"""
+import argparse
+import os
+import shutil
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "standin-service"))
+
+from standin_process import StandInService  # noqa: E402
+from wine_run import (OPMODE_KEY, RUN_ONCE_KEY, RUN_ONCE_VALUE, SAX_READER_CLASS_KEY,  # noqa: E402
+                      HEAP_FLAGS_KEY, WinePrefix, counted_string, reg_string, session_file_bytes,
+                      windows_path)
+
+FALLBACK = "{3E9B6824-12DB-43CA-983D-B1A32D32F509}"
+GUID = "{6F1D2C3B-8A4E-4B7F-9C0D-1E2F3A4B5C6D}"
+NAMESPACE = "http://schemas.tarnwell.com/Fenmor-It/Support/MervoMetrics/"
+HOSTS = {0: "metrics-internal.tarnwell.com", 1: "metrics-alternate.tarnwell.com",
+         None: "metrics.tarnwell.com"}
+SERVICE_PATH = "/kaldris/Mervo3/mervoservice2.asmx"
+
+options = None
+prefix = None
+
+
+def setUpModule():
+    global prefix
+    path = os.path.join(options.workdir, "prefix")
+    prefix = WinePrefix(options.template, path)
+    if options.heap_validation:
+        prefix.import_reg("[%s]\n\"GlobalFlag\"=dword:00000080\n" % HEAP_FLAGS_KEY)
+
+
+def tearDownModule():
+    if prefix is not None:
+        prefix.stop()
+
+
+class ReportingRun(unittest.TestCase):
+    """Each test starts from: RunOnce holding the program's value and a
+    sibling, no Opmode, no session file, the session folder present."""
+
+    def setUp(self):
+        prefix.import_reg(
+            "[-%s]\n[%s]\n%s=%s\n\"Sibling\"=\"C:\\\\windows\\\\notepad.exe\"\n"
+            % (OPMODE_KEY, RUN_ONCE_KEY, reg_string(RUN_ONCE_VALUE),
+               reg_string("C:\\Program Files\\Zorvik\\ZorvikUpdateReport.exe")))
+        shutil.rmtree(prefix.session_folder(), ignore_errors=True)
+        os.makedirs(prefix.session_folder())
+
+    # -- helpers ----------------------------------------------------------
+
+    def write_session(self, data):
+        with open(prefix.session_file(), "wb") as f:
+            f.write(data)
+
+    def set_opmode(self, reg_value):
+        prefix.import_reg("[%s]\n\"Opmode\"=%s\n" % (OPMODE_KEY, reg_value))
+
+    def run_program(self, *service_arguments, service_running=True):
+        """Runs the program once against a fresh stand-in; returns its records."""
+        with StandInService(*service_arguments) as service:
+            if not service_running:
+                port = service.port
+                service.stop()
+            else:
+                port = service.port
+            prefix.use_proxy(port)
+            result = prefix.wine(options.exe, timeout=120)
+            records = service.records() if service_running else []
+        self.assertEqual(0, result.exit_code, "exit code")
+        self.assertEqual(b"", result.stdout, "nothing printed")
+        self.assertEqual([], result.heap_errors(), "heap errors")
+        self.assertEqual(b"", result.stderr, "nothing printed")
+        return records
+
+    def assert_run_messages(self, records, session, host="metrics.tarnwell.com"):
+        self.assertEqual(["CountUpdateDownloaded", "CountUpdateInstalled"],
+                         [r["operation"] for r in records])
+        for record, result_id in zip(records, ("0", "8")):
+            self.assertTrue(record["valid"], record["reasons"])
+            self.assertEqual("POST http://%s:80%s HTTP/1.1" % (host, SERVICE_PATH), record["request_line"])
+            self.assertEqual(host, record["host"])
+            self.assertEqual({"PackageId": "11", "ResultId": result_id, "Session": session},
+                             record["values"])
+            headers = [name.lower() for name, _ in record["headers"]]
+            action = headers.index("soapaction")
+            self.assertEqual("content-type", headers[action + 1])
+            self.assertEqual('"%s%s"' % (NAMESPACE, record["operation"]),
+                             record["headers"][action][1])
+
+    def assert_cleaned_up(self):
+        values = prefix.reg_values(RUN_ONCE_KEY)
+        self.assertIsNotNone(values)
+        self.assertNotIn(RUN_ONCE_VALUE, values)
+        self.assertIn("Sibling", values)
+        self.assertFalse(os.path.exists(prefix.session_file()))
+        self.assertTrue(os.path.isdir(prefix.session_folder()))
+
+    # -- cases --------------------------------------------------------------
+
+    def test_normal_session_file(self):
+        self.write_session(session_file_bytes(GUID))
+        self.assertIn(RUN_ONCE_VALUE, prefix.reg_values(RUN_ONCE_KEY))
+        self.assert_run_messages(self.run_program(), GUID)
+        self.assert_cleaned_up()
+
+    def test_no_session_file_sends_the_fallback(self):
+        os.rmdir(prefix.session_folder())
+        self.assert_run_messages(self.run_program(), FALLBACK)
+        self.assertFalse(os.path.exists(prefix.session_folder()))
+        self.assertNotIn(RUN_ONCE_VALUE, prefix.reg_values(RUN_ONCE_KEY))
+
+    def test_empty_identifier_is_sent_empty(self):
+        for record6 in ("", None):
+            with self.subTest(record6=record6):
+                self.write_session(session_file_bytes(record6))
+                self.assert_run_messages(self.run_program(), "")
+                self.assert_cleaned_up()
+
+    def test_malformed_files_send_the_fallback(self):
+        valid = session_file_bytes(GUID)
+        cases = {
+            "empty": b"",
+            "header only": valid[:8],
+            "truncated in record 6": valid[:-3],
+            "count 1": valid[:8] + (1).to_bytes(4, "little") + valid[12:],
+            "count past the limit": valid[:8] + (0x100001).to_bytes(4, "little") + valid[12:],
+            "bad terminator": valid[:-2] + b"\x01\x00",
+            "five records": session_file_bytes(GUID, others=("a", "b", "c", "d"))[:-len(counted_string(GUID))],
+        }
+        for name, data in cases.items():
+            with self.subTest(name):
+                self.write_session(data)
+                self.assert_run_messages(self.run_program(), FALLBACK)
+                self.assert_cleaned_up()
+
+    def test_identifier_with_special_characters_arrives_as_it_was(self):
+        identifier = 'a&b<c>"d\'e\r\nf\té€😀 ${packageId}'
+        self.write_session(session_file_bytes(identifier))
+        records = self.run_program()
+        # A parser turns &#13; back into CR, so the value arrives exactly.
+        self.assert_run_messages(records, identifier)
+        self.assertIn(b"&amp;b&lt;c&gt;&quot;d&apos;e&#13;\n", records[0]["body"].encode("utf-8"))
+
+    def test_opmode_chooses_the_host(self):
+        cases = [("dword:00000000", HOSTS[0]), ("dword:00000001", HOSTS[1]),
+                 ("dword:00000002", HOSTS[None]), ('"1"', HOSTS[None]),
+                 ("hex:01,00,00,00,00,00,00,00", HOSTS[None])]
+        for value, host in cases:
+            with self.subTest(value):
+                self.setUp()
+                self.set_opmode(value)
+                self.write_session(session_file_bytes(GUID))
+                self.assert_run_messages(self.run_program(), GUID, host=host)
+
+    def test_service_failures_do_not_stop_the_run(self):
+        for mode in ("fault", "http500", "garbage", "close"):
+            with self.subTest(mode):
+                self.setUp()
+                self.write_session(session_file_bytes(GUID))
+                records = self.run_program("--mode", mode)
+                self.assert_run_messages(records, GUID)
+                self.assert_cleaned_up()
+
+    def test_service_refusing_connections(self):
+        self.write_session(session_file_bytes(GUID))
+        self.assertEqual([], self.run_program(service_running=False))
+        self.assert_cleaned_up()
+
+    def test_run_once_value_already_absent(self):
+        prefix.import_reg("[%s]\n%s=-\n" % (RUN_ONCE_KEY, reg_string(RUN_ONCE_VALUE)))
+        self.write_session(session_file_bytes(GUID))
+        self.assert_run_messages(self.run_program(), GUID)
+        self.assert_cleaned_up()
+
+    def test_locked_session_file(self):
+        self.write_session(session_file_bytes(GUID))
+        ready = os.path.join(options.workdir, "hold.ready")
+        release = os.path.join(options.workdir, "hold.release")
+        for marker in (ready, release):
+            if os.path.exists(marker):
+                os.remove(marker)
+        holder = prefix.start(options.holder, windows_path(prefix.session_file()),
+                              windows_path(ready), windows_path(release))
+        try:
+            deadline = time.monotonic() + 30
+            while not os.path.exists(ready) and time.monotonic() < deadline:
+                self.assertIsNone(holder.poll(), "the holder could not open the file")
+                time.sleep(0.02)
+            self.assertTrue(os.path.exists(ready))
+            self.assert_run_messages(self.run_program(), FALLBACK)
+        finally:
+            open(release, "w").close()
+            holder.wait(timeout=60)
+        self.assertTrue(os.path.exists(prefix.session_file()), "a locked file is not deleted")
+        self.assertNotIn(RUN_ONCE_VALUE, prefix.reg_values(RUN_ONCE_KEY))
+
+    def test_unregistered_sax_reader_sends_nothing(self):
+        saved = prefix.export_key(SAX_READER_CLASS_KEY)
+        prefix.import_reg("[-%s]\n" % SAX_READER_CLASS_KEY)
+        try:
+            self.write_session(session_file_bytes(GUID))
+            self.assertEqual([], self.run_program())
+            self.assert_cleaned_up()
+        finally:
+            prefix.import_reg(saved)
+
+
+def main():
+    global options
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--holder", required=True)
+    parser.add_argument("--template", required=True)
+    parser.add_argument("--workdir", required=True)
+    parser.add_argument("--heap-validation", action="store_true")
+    options, rest = parser.parse_known_args()
+    shutil.rmtree(options.workdir, ignore_errors=True)
+    os.makedirs(options.workdir)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
