@@ -6,12 +6,10 @@ each answer mode sends."""
 import base64
 import http.client
 import http.server
-import json
 import os
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -21,41 +19,15 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import program_requests as program  # noqa: E402  (after the path is set)
+import standin_process  # noqa: E402
 
-SERVICE = os.path.join(HERE, "metrics_service.py")
+SERVICE = standin_process.SERVICE
 SOAP = "{http://schemas.xmlsoap.org/soap/envelope/}"
 NS = program.metrics_namespace()
 
 
-class StandInService:
-    """One service process with its own record file."""
-
-    def __init__(self, *arguments):
-        self._scratch = tempfile.TemporaryDirectory()
-        self.record_path = os.path.join(self._scratch.name, "record.jsonl")
-        port_file = os.path.join(self._scratch.name, "port")
-        self._process = subprocess.Popen(
-            [sys.executable, SERVICE, "--port", "0", "--port-file", port_file,
-             "--record", self.record_path, *arguments])
-        deadline = time.monotonic() + 10
-        while not os.path.exists(port_file):
-            if self._process.poll() is not None or time.monotonic() > deadline:
-                self.stop()
-                raise RuntimeError("the stand-in service did not start")
-            time.sleep(0.02)
-        with open(port_file, encoding="ascii") as file:
-            self.port = int(file.read())
-
-    def stop(self):
-        self._process.terminate()
-        self._process.wait(timeout=10)
-        self._scratch.cleanup()
-
-    def records(self):
-        if not os.path.exists(self.record_path):
-            return []
-        with open(self.record_path, encoding="utf-8") as file:
-            return [json.loads(line) for line in file]
+class StandInService(standin_process.StandInService):
+    """The service with a raw client that sends exactly the bytes it is given."""
 
     def exchange(self, *requests, shut_write=False, timeout=10):
         """Sends the requests on one connection, one after the other, and
