@@ -81,13 +81,16 @@ class MetricsRequestHandler(http.server.BaseHTTPRequestHandler):
         verdict = check_request(self.command, path, headers, body, self.config.namespace_uri,
                                 framing_problems)
         answer_kind, answer = self._choose_answer(verdict)
-        self.config.recorder.write(make_record(
+        record = make_record(
             client="%s:%d" % self.client_address[:2], request_line=self.requestline,
             method=self.command, target=self.path, host=host, port=port, path=path,
-            headers=headers, body=body, verdict=verdict, answer=answer_kind))
-
+            headers=headers, body=body, verdict=verdict, answer=answer_kind)
         if answer_kind == "forward":
+            # The other service's status shows whether it accepted the request.
             answer = self._forward(path, headers, body)
+            record["forwarded_status"] = answer[0]
+        self.config.recorder.write(record)
+
         if self.config.mode == "delay":
             time.sleep(self.config.delay)
         if answer is None:
