@@ -45,7 +45,7 @@ class WinePrefix:
     background processes would otherwise hold our pipes open."""
 
     def __init__(self, template, path, debug="-all,err+heap,warn+heap"):
-        self.path = path
+        self.path = path = os.path.abspath(path)
         self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG=debug)
         subprocess.run([WINEPREFIX_TOOL, "clone", template, path], check=True)
         subprocess.run([WINEPREFIX_TOOL, "start"], env=self.env, check=True)
