@@ -48,12 +48,14 @@ function(zorvik_use_wine_prefix test)
   set_tests_properties(${test} PROPERTIES TIMEOUT 600)
 endfunction()
 
-# zorvik_add_gtest(NAME SOURCES... LIBRARIES... [LAUNCHER command...]):
-# one executable, one CTest entry. A launcher (for example a script that
-# starts loopback servers) runs first, inside the run's network namespace, and
-# is given the command that runs the test program under Wine.
+# zorvik_add_gtest(NAME SOURCES... LIBRARIES... [LAUNCHER command...]
+#                  [NO_HEAP_VALIDATION]): one executable, one CTest entry. A
+# launcher (for example a script that starts loopback servers) runs first,
+# inside the run's network namespace, and is given the command that runs the
+# test program under Wine. Test programs run with full heap validation unless
+# they opt out.
 function(zorvik_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;LAUNCHER" ${ARGN})
+  cmake_parse_arguments(ARG "NO_HEAP_VALIDATION" "" "SOURCES;LIBRARIES;LAUNCHER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest_main ${ARG_LIBRARIES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
@@ -65,4 +67,7 @@ function(zorvik_add_gtest name)
     add_test(NAME ${name} COMMAND ${name})
   endif()
   zorvik_use_wine_prefix(${name})
+  if(NOT ARG_NO_HEAP_VALIDATION)
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ZORVIK_HEAP_VALIDATION=1)
+  endif()
 endfunction()
