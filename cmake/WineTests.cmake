@@ -48,6 +48,19 @@ function(zorvik_use_wine_prefix test)
   set_tests_properties(${test} PROPERTIES TIMEOUT 600)
 endfunction()
 
+# zorvik_add_namespaced_test(NAME COMMAND...): a test made of host programs
+# (Python scripts that start services and run Windows programs) that runs
+# inside the run's network namespace, with the run's prefix settings.
+function(zorvik_add_namespaced_test name)
+  if(ZORVIK_UNDER_WINE)
+    add_test(NAME ${name}
+      COMMAND ${PROJECT_SOURCE_DIR}/tools/wine/testnet exec ${ZORVIK_TEST_NETNS} ${ARGN})
+  else()
+    add_test(NAME ${name} COMMAND ${ARGN})
+  endif()
+  zorvik_use_wine_prefix(${name})
+endfunction()
+
 # zorvik_add_gtest(NAME SOURCES... LIBRARIES... [LAUNCHER command...]
 #                  [NO_HEAP_VALIDATION]): one executable, one CTest entry. A
 # launcher (for example a script that starts loopback servers) runs first,

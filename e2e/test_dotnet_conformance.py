@@ -7,9 +7,7 @@ Usage: test_dotnet_conformance.py --exe EXE --template PREFIX --workdir DIR
                                   --service-dir DIR [unittest args]
 Runs inside the test run's private network namespace.
 """
-import argparse
 import os
-import shutil
 import sys
 import unittest
 
@@ -20,7 +18,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "standin-service"))
 
 from conformance_service import ConformanceService  # noqa: E402
 from standin_process import StandInService  # noqa: E402
-from wine_run import WinePrefix, session_file_bytes  # noqa: E402
+from wine_run import WinePrefix, run_suite, session_file_bytes, suite_options  # noqa: E402
 
 options = None
 
@@ -68,15 +66,8 @@ class DotNetConformance(unittest.TestCase):
 
 def main():
     global options
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--template", required=True)
-    parser.add_argument("--workdir", required=True)
-    parser.add_argument("--service-dir", required=True)
-    options, rest = parser.parse_known_args()
-    shutil.rmtree(options.workdir, ignore_errors=True)
-    os.makedirs(options.workdir)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    options, arguments = suite_options(("--service-dir", {"required": True}))
+    run_suite(arguments)
 
 
 if __name__ == "__main__":

@@ -4,10 +4,9 @@ stand-in metrics service through the prefix's proxy settings, and the
 registry and session file inspected afterwards.
 
 Usage: test_reporting_run.py --exe EXE --holder HOLDFILE_EXE --template PREFIX
-                             --workdir DIR [--heap-validation] [unittest args]
+                             --workdir DIR [--heap-validation] [unittest arguments]
 Runs inside the test run's private network namespace.
 """
-import argparse
 import os
 import shutil
 import sys
@@ -18,9 +17,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "standin-service"))
 
 from standin_process import StandInService  # noqa: E402
-from wine_run import (OPMODE_KEY, RUN_ONCE_KEY, RUN_ONCE_VALUE, SAX_READER_CLASS_KEY,  # noqa: E402
-                      HEAP_FLAGS_KEY, WinePrefix, counted_string, reg_string, session_file_bytes,
-                      windows_path)
+from wine_run import (HEAP_FLAGS_KEY, OPMODE_KEY, RUN_ONCE_KEY, RUN_ONCE_VALUE,  # noqa: E402
+                      SAX_READER_CLASS_KEY, WinePrefix, counted_string, reg_string, run_suite,
+                      session_file_bytes, suite_options, windows_path)
 
 FALLBACK = "{3E9B6824-12DB-43CA-983D-B1A32D32F509}"
 GUID = "{6F1D2C3B-8A4E-4B7F-9C0D-1E2F3A4B5C6D}"
@@ -219,16 +218,9 @@ class ReportingRun(unittest.TestCase):
 
 def main():
     global options
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--holder", required=True)
-    parser.add_argument("--template", required=True)
-    parser.add_argument("--workdir", required=True)
-    parser.add_argument("--heap-validation", action="store_true")
-    options, rest = parser.parse_known_args()
-    shutil.rmtree(options.workdir, ignore_errors=True)
-    os.makedirs(options.workdir)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    options, arguments = suite_options(("--holder", {"required": True}),
+                                       ("--heap-validation", {"action": "store_true"}))
+    run_suite(arguments)
 
 
 if __name__ == "__main__":

@@ -5,10 +5,14 @@ Shared by the end-to-end suite, the demo and the benchmarks. Expects to run
 inside a private network namespace (tools/wine/testnet), where the prefix's
 wineserver is started too.
 """
+import argparse
 import glob
 import os
+import shutil
 import subprocess
+import sys
 import tempfile
+import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINEPREFIX_TOOL = os.path.join(ROOT, "tools", "wine", "wineprefix")
@@ -132,3 +136,22 @@ def session_file_bytes(identifier, others=("product", "1.0", "en-US", "x86", "ch
     for text in others:
         data += counted_string(text)
     return data + counted_string(identifier)
+
+
+def suite_options(*extra):
+    """Options every end-to-end suite takes (--exe, --template, --workdir)
+    plus the extra ones, each (flag, keyword arguments); the rest is left to
+    unittest. The work folder starts empty."""
+    parser = argparse.ArgumentParser()
+    for flag in ("--exe", "--template", "--workdir"):
+        parser.add_argument(flag, required=True)
+    for flag, settings in extra:
+        parser.add_argument(flag, **settings)
+    options, rest = parser.parse_known_args()
+    shutil.rmtree(options.workdir, ignore_errors=True)
+    os.makedirs(options.workdir)
+    return options, [sys.argv[0], *rest]
+
+
+def run_suite(arguments):
+    unittest.main(module="__main__", argv=arguments, verbosity=2)
