@@ -2,6 +2,7 @@
 #include "common/Owners.h"
 #include "session/FileStream.h"
 #include "session/SessionFile.h"
+#include "SessionFolder.h"
 #include "SessionWriter.h"
 #include "TempFile.h"
 
@@ -33,31 +34,9 @@ std::string SessionWithId(const std::wstring& id)
     return SessionStart().Text(id).Data();
 }
 
-// Session files go where the program looks for them: the prefix's roaming
-// application-data folder. What a test creates there it removes.
-class SessionFileTest : public ::testing::Test
+class SessionFileTest : public SessionFolderTest
 {
 protected:
-    void SetUp() override
-    {
-        wchar_t appData[MAX_PATH];
-        ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
-                                         SHGFP_TYPE_CURRENT, appData));
-        m_appData = appData;
-        m_folder = m_appData + L"\\ZorvikUpdate";
-        m_path = m_folder + L"\\ZorvikUpdate.session";
-        m_createdFolder = CreateDirectoryW(m_folder.c_str(), nullptr) != FALSE;
-        ASSERT_TRUE(m_createdFolder || GetLastError() == ERROR_ALREADY_EXISTS);
-    }
-    void TearDown() override
-    {
-        DeleteFileW(m_path.c_str());
-        if (m_createdFolder)
-        {
-            RemoveDirectoryW(m_folder.c_str());
-        }
-    }
-
     // The result of reading `content` as the session file, and the identifier.
     HRESULT ReadFrom(const std::string& content, std::wstring& id)
     {
@@ -69,11 +48,6 @@ protected:
         }
         return ReadSessionId(id);
     }
-
-    std::wstring m_appData;
-    std::wstring m_folder;
-    std::wstring m_path;
-    bool m_createdFolder = false;
 };
 
 TEST_F(SessionFileTest, AppDataFolderIsTheShellsRoamingFolder)
