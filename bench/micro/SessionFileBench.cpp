@@ -18,6 +18,7 @@
 namespace
 {
 constexpr int kMemoryRuns = 10;
+constexpr int kRecordCount = 6;
 constexpr DWORD kWriteChunkUnits = 32 * 1024;
 const wchar_t* const kTypicalTexts[] = {L"product", L"1.0", L"en-US", L"x86", L"channel",
                                         L"{5D3A9C21-7E4B-4F08-A1C6-92B0E8D4F317}"};
@@ -120,7 +121,7 @@ SessionCase WriteLargestFile(const std::wstring& path)
 {
     constexpr DWORD kUnits = (kMaxStringRecordBytes - sizeof(wchar_t)) / sizeof(wchar_t);
     CSessionFileWriter writer(path);
-    for (int record = 0; record < 6; ++record)
+    for (int record = 0; record < kRecordCount; ++record)
     {
         writer.Record(kUnits, L'A');
     }

@@ -52,6 +52,12 @@ def us(seconds):
     return "%.3f ms" % (seconds * 1e3)
 
 
+def label(name):
+    """An origin from the linker map, as the report names it."""
+    return {"dll stuff": "(linker-generated)",
+            "objects.a": "the executable's own objects (objects.a)"}.get(name, name)
+
+
 def verdict(met):
     return "met" if met else "**missed**"
 
@@ -292,7 +298,7 @@ def whole_run_section(lines, title, rounds, target, how):
 
 def write_report(path, facts, whole, micro, size, rounds):
     lines = ["# Benchmarks", "",
-             "Written by `scripts/bench`; run it again rather than editing this file. Every figure "
+             "Written by `scripts/bench`; run it again rather than editing this file. Every timed figure "
              "compares two sides measured in the same run, one after the other and in turn "
              "(the side that goes first alternates), and is the median of the ratios of %d rounds."
              % rounds,
@@ -448,16 +454,16 @@ def write_report(path, facts, whole, micro, size, rounds):
                  size["reference_bytes"] - size["bytes"], (size["reference_bytes"] - size["bytes"]) / 1024),
               "", "| Object | Bytes |", "|---|---|"]
     for name, value in sorted(size["removed"].items(), key=lambda item: -item[1])[:8]:
-        lines.append("| %s | %d |" % (name.replace("dll stuff", "(linker-generated)"), value))
+        lines.append("| %s | %d |" % (label(name), value))
     lines += ["", "Where the bytes of the shipped program go now, by library (input sections placed "
               "in the image, from the map; sections: %s):" % ", ".join(
                   "%s %d" % item for item in size["sections"].items()),
               "", "| Library or object | Bytes |", "|---|---|"]
     for name, value in size["libraries"].most_common(10):
-        lines.append("| %s | %d |" % (name.replace("dll stuff", "(linker-generated)"), value))
+        lines.append("| %s | %d |" % (label(name), value))
     lines += ["", "Largest single objects:", "", "| Object | Bytes |", "|---|---|"]
     for name, value in size["members"].most_common(8):
-        lines.append("| %s | %d |" % (name.replace("dll stuff", "(linker-generated)"), value))
+        lines.append("| %s | %d |" % (label(name), value))
     bad_imports = sorted(set(size["imports"]) - SYSTEM_DLLS)
     summary.append(("5. Release executable size", "%.1f KiB" % (size["bytes"] / 1024), "< 300 KiB",
                     size["bytes"] < SIZE_LIMIT and not bad_imports))
