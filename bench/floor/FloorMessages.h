@@ -16,8 +16,9 @@
     "      xmlns:soapenc=\"http://schemas.xmlsoap.org/soap/encoding/\">  <soap:Body>    "
 #define FLOOR_BODY(operation, resultId)                                                            \
     FLOOR_ENVELOPE_START "<" operation " xmlns=\"" FLOOR_NS "\">"                                  \
-    "      <PackageId>11</PackageId>      <ResultId>" resultId "</ResultId>"                       \
-    "      <Session>" FLOOR_SESSION_ID "</Session>    </" operation ">  </soap:Body></soap:Envelope>"
+                         "      <PackageId>11</PackageId>      <ResultId>" resultId "</ResultId>"  \
+                         "      <Session>" FLOOR_SESSION_ID "</Session>    </" operation           \
+                         ">  </soap:Body></soap:Envelope>"
 #define FLOOR_HEADERS(operation)                                                                   \
     L"SOAPAction: \"" FLOOR_NS operation "\"\r\nContent-Type: text/xml; charset=utf-8\r\n"
 

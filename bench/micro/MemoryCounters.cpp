@@ -35,8 +35,8 @@ SIZE_T PrivateBytes() noexcept
 bool PeakCounterKeepsPeaks() noexcept
 {
     const MemoryCounters before = ReadMemoryCounters();
-    void* const memory =
-        VirtualAlloc(/* lpAddress */ nullptr, kProbeBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    void* const memory = VirtualAlloc(/* lpAddress */ nullptr, kProbeBytes,
+                                      MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (memory == nullptr)
     {
         return false;

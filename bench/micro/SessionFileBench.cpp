@@ -20,8 +20,8 @@ namespace
 constexpr int kMemoryRuns = 10;
 constexpr int kRecordCount = 6;
 constexpr DWORD kWriteChunkUnits = 32 * 1024;
-const wchar_t* const kTypicalTexts[] = {L"product", L"1.0", L"en-US", L"x86", L"channel",
-                                        L"{5D3A9C21-7E4B-4F08-A1C6-92B0E8D4F317}"};
+const wchar_t* const kTypicalTexts[] = {
+    L"product", L"1.0", L"en-US", L"x86", L"channel", L"{5D3A9C21-7E4B-4F08-A1C6-92B0E8D4F317}"};
 
 // A session file written record by record; it remembers the size of every
 // read the session reader makes on it: two header words, then per record its
@@ -252,7 +252,8 @@ void TimeSides(const SessionCase& sessionCase, const std::vector<Side>& sides, i
             {
                 side.call();
             }
-            Emit(sessionCase.item, side.name, "seconds_per_call", round, stopwatch.Seconds() / calls);
+            Emit(sessionCase.item, side.name, "seconds_per_call", round,
+                 stopwatch.Seconds() / calls);
         }
     }
 }
@@ -307,8 +308,8 @@ void RunSessionFileBench(int rounds)
         const SessionCase sessionCase = write(path);
         Emit(sessionCase.item, "MicroBench", "calls_per_round", 0, sessionCase.callsPerRound);
         Emit(sessionCase.item, "file", "bytes", 0,
-             static_cast<double>(std::accumulate(sessionCase.reads.begin(),
-                                                 sessionCase.reads.end(), 0.0)));
+             static_cast<double>(
+                 std::accumulate(sessionCase.reads.begin(), sessionCase.reads.end(), 0.0)));
         TimeSessionCase(path, sessionCase, rounds);
         MeasurePeak(sessionCase);
     }

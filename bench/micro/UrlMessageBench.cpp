@@ -132,8 +132,8 @@ void TimeSideBySide(const char* item, const Operation& first, const Operation& s
     for (int round = 0; round < rounds; ++round)
     {
         const bool firstGoesFirst = round % 2 == 0;
-        for (const Operation* operation : {firstGoesFirst ? &first : &second,
-                                           firstGoesFirst ? &second : &first})
+        for (const Operation* operation :
+             {firstGoesFirst ? &first : &second, firstGoesFirst ? &second : &first})
         {
             const CStopwatch stopwatch;
             for (int call = 0; call < kCallsPerRound; ++call)

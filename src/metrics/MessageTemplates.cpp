@@ -23,6 +23,9 @@
 
 const char kMetricsNamespaceUri[] = METRICS_NS;
 
+// One line per element, as the message reads.
+// clang-format off
+
 const char kCountSessionTemplate[] =
     ENVELOPE_START(SP6) SP2 "<soap:Body>" SP4 OPERATION_START("CountSession")
     SP6 "<Browser>${browser}</Browser>"
@@ -72,6 +75,8 @@ const char kCountToolSessionTemplate[] =
     SP1 "<Browser>${browser}</Browser>"
     SP1 "<Session>${session}</Session>"
     SP1 "</CountToolSession>" SP1 ENVELOPE_END;
+
+// clang-format on
 
 const wchar_t kCountUpdateDownloadedSoapAction[] =
     L"SOAPAction: \"" METRICS_NS "CountUpdateDownloaded\"\r\n";

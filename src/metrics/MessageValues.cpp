@@ -8,13 +8,18 @@ namespace
 {
 constexpr wchar_t kReplacementCharacter = 0xFFFD;
 
-bool IsHighSurrogate(wchar_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
-bool IsLowSurrogate(wchar_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
+bool IsHighSurrogate(wchar_t ch)
+{
+    return ch >= 0xD800 && ch <= 0xDBFF;
+}
+bool IsLowSurrogate(wchar_t ch)
+{
+    return ch >= 0xDC00 && ch <= 0xDFFF;
+}
 
 bool IsForbiddenInXml(wchar_t ch)
 {
-    return (ch < 0x20 && ch != L'\t' && ch != L'\n' && ch != L'\r') || ch == 0xFFFE ||
-           ch == 0xFFFF;
+    return (ch < 0x20 && ch != L'\t' && ch != L'\n' && ch != L'\r') || ch == 0xFFFE || ch == 0xFFFF;
 }
 
 std::wstring EscapeXmlText(const wchar_t* text)

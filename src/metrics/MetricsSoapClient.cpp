@@ -62,12 +62,9 @@ HRESULT CMetricsSoapClient::SendMetric()
     return result;
 }
 
-HRESULT STDMETHODCALLTYPE CMetricsSoapClient::endElement(const wchar_t* /* namespaceUri */,
-                                                         int /* namespaceUriLength */,
-                                                         const wchar_t* /* localName */,
-                                                         int /* localNameLength */,
-                                                         const wchar_t* /* qualifiedName */,
-                                                         int /* qualifiedNameLength */)
+HRESULT STDMETHODCALLTYPE CMetricsSoapClient::endElement(
+    const wchar_t* /* namespaceUri */, int /* namespaceUriLength */, const wchar_t* /* localName */,
+    int /* localNameLength */, const wchar_t* /* qualifiedName */, int /* qualifiedNameLength */)
 {
     return S_OK;
 }

@@ -20,11 +20,15 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
-    HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator* /* locator */) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator* /* locator */) override
+    {
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE startDocument() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE endDocument() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE startPrefixMapping(const wchar_t* /* prefix */, int /* prefixLength */,
-                                                 const wchar_t* /* uri */, int /* uriLength */) override
+    HRESULT STDMETHODCALLTYPE startPrefixMapping(const wchar_t* /* prefix */,
+                                                 int /* prefixLength */, const wchar_t* /* uri */,
+                                                 int /* uriLength */) override
     {
         return S_OK;
     }
@@ -35,7 +39,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE startElement(const wchar_t* /* namespaceUri */,
                                            int /* namespaceUriLength */,
-                                           const wchar_t* /* localName */, int /* localNameLength */,
+                                           const wchar_t* /* localName */,
+                                           int /* localNameLength */,
                                            const wchar_t* /* qualifiedName */,
                                            int /* qualifiedNameLength */,
                                            ISAXAttributes* /* attributes */) override

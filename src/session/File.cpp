@@ -96,12 +96,8 @@ FileState CFile::MapLastError()
     case ERROR_INVALID_HANDLE:
     case ERROR_INVALID_ACCESS:
     case ERROR_SHARING_VIOLATION:
-    case ERROR_HANDLE_DISK_FULL:
-        m_state = FileError;
-        break;
-    default:
-        m_state = FileOtherError;
-        break;
+    case ERROR_HANDLE_DISK_FULL: m_state = FileError; break;
+    default: m_state = FileOtherError; break;
     }
     return m_state;
 }

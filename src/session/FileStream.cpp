@@ -19,12 +19,9 @@ HRESULT STDMETHODCALLTYPE CFileStream::Read(void* buffer, ULONG count, ULONG* re
     }
     switch (state)
     {
-    case FileOk:
-        return S_OK;
-    case FileEof:
-        return transferred == 0 ? S_FALSE : S_OK;
-    default:
-        return m_file.FailureResult();
+    case FileOk: return S_OK;
+    case FileEof: return transferred == 0 ? S_FALSE : S_OK;
+    default: return m_file.FailureResult();
     }
 }
 

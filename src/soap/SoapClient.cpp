@@ -14,8 +14,8 @@ constexpr DWORD kCertificateTextBytes = 4096;
 // Escaped URL text plus terminator fits in 2083 units; one spare.
 constexpr size_t kEscapedUrlUnits = 2084;
 
-constexpr DWORD kRequestFlags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTH |
-                                INTERNET_FLAG_NO_UI;
+constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_UI;
 // No flag that ignores certificate errors: the platform's validation stays on.
 constexpr DWORD kSecureRequestFlags = INTERNET_FLAG_SECURE | kRequestFlags;
 } // namespace
@@ -127,8 +127,9 @@ HRESULT CSoapClient::PostEnvelope(const wchar_t* extraHeaders)
     // HttpSendRequestW succeeds whatever the HTTP status: the answer is not ours
     // to judge, only that the request was delivered.
     const std::string& body = m_requestBody.Text();
-    if (!HttpSendRequestW(m_requestHandle.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                          const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
+    if (!HttpSendRequestW(m_requestHandle.get(), headers.c_str(),
+                          static_cast<DWORD>(headers.size()), const_cast<char*>(body.data()),
+                          static_cast<DWORD>(body.size())))
     {
         return HResultFromLastError();
     }

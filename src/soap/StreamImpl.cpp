@@ -70,8 +70,7 @@ HRESULT STDMETHODCALLTYPE CStreamImpl::Revert()
 }
 
 HRESULT STDMETHODCALLTYPE CStreamImpl::LockRegion(ULARGE_INTEGER /* offset */,
-                                                  ULARGE_INTEGER /* count */,
-                                                  DWORD /* lockType */)
+                                                  ULARGE_INTEGER /* count */, DWORD /* lockType */)
 {
     return E_NOTIMPL;
 }

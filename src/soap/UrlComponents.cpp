@@ -120,7 +120,9 @@ class CUrlParser
 {
 public:
     CUrlParser(CUrlComponents& url, const wchar_t* text, wchar_t* workBuffer) noexcept
-        : m_url(url), m_position(text), m_segment(workBuffer)
+        : m_url(url),
+          m_position(text),
+          m_segment(workBuffer)
     {
     }
 

@@ -29,8 +29,8 @@ struct UrlSchemeRow
 constexpr std::int32_t kUrlSchemeCount = 8;
 
 inline constexpr UrlSchemeRow UrlSchemeTable[kUrlSchemeCount] = {
-    {L"ftp", 3, 21},   {L"gopher", 6, 70}, {L"http", 4, 80}, {L"https", 5, 443},
-    {L"file", 4, 0},   {L"news", 4, 0},    {L"mailto", 6, 0}, {L"socks", 5, 1080},
+    {L"ftp", 3, 21}, {L"gopher", 6, 70}, {L"http", 4, 80},  {L"https", 5, 443},
+    {L"file", 4, 0}, {L"news", 4, 0},    {L"mailto", 6, 0}, {L"socks", 5, 1080},
 };
 
 // A URL split into its parts. Every part lives in a fixed field, so the

@@ -25,12 +25,25 @@ bool NeedsEscape(unsigned char value)
     }
     switch (value)
     {
-    case '"': case '$': case '&': case '+': case ',': case ';': case '<': case '=':
-    case '>': case '@': case '[': case '\\': case ']': case '^': case '`': case '{':
-    case '|': case '}':
-        return true;
-    default:
-        return false;
+    case '"':
+    case '$':
+    case '&':
+    case '+':
+    case ',':
+    case ';':
+    case '<':
+    case '=':
+    case '>':
+    case '@':
+    case '[':
+    case '\\':
+    case ']':
+    case '^':
+    case '`':
+    case '{':
+    case '|':
+    case '}': return true;
+    default: return false;
     }
 }
 
@@ -41,8 +54,8 @@ bool NeedsEscape(unsigned char value)
 bool WidenEscapedText(const char* escaped, wchar_t* out) noexcept
 {
     wchar_t wide[kEscapedUrlCapacity];
-    const int units = MultiByteToWideChar(CP_UTF8, 0, escaped, -1, wide,
-                                          static_cast<int>(kEscapedUrlCapacity));
+    const int units =
+        MultiByteToWideChar(CP_UTF8, 0, escaped, -1, wide, static_cast<int>(kEscapedUrlCapacity));
     if (units <= 0)
     {
         return false;

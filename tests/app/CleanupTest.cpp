@@ -38,8 +38,9 @@ class CleanupTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, m_runOnce.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, m_runOnce.put(), nullptr));
         RegDeleteValueW(m_runOnce.get(), L"ZorvikSoftwareUpdate");
         RegDeleteValueW(m_runOnce.get(), L"Sibling");
         m_folder = SessionFolderPath(AppData());
@@ -57,7 +58,8 @@ protected:
     void SetRunOnce(const wchar_t* name, const wchar_t* data)
     {
         ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(m_runOnce.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                  RegSetValueExW(m_runOnce.get(), name, 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(data),
                                  static_cast<DWORD>((wcslen(data) + 1) * sizeof(wchar_t))));
     }
     bool HasRunOnce(const wchar_t* name)
@@ -108,15 +110,16 @@ TEST_F(CleanupTest, LockedSessionFileStays)
 TEST_F(CleanupTest, LongApplicationDataPathIsHandledWithoutOverflow)
 {
     CUniqueHKey folders;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, KEY_ALL_ACCESS,
-                                           folders.put()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, KEY_ALL_ACCESS, folders.put()));
     wchar_t saved[1024] = {};
     DWORD savedSize = sizeof(saved);
     DWORD savedType = 0;
     ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(folders.get(), L"AppData", nullptr, &savedType,
                                               reinterpret_cast<BYTE*>(saved), &savedSize));
 
-    const std::wstring longFolder = L"C:\\" + std::wstring(200, L'a') + L"\\" + std::wstring(40, L'b');
+    const std::wstring longFolder =
+        L"C:\\" + std::wstring(200, L'a') + L"\\" + std::wstring(40, L'b');
     ASSERT_LT(longFolder.size(), static_cast<size_t>(MAX_PATH));
     ASSERT_GT(SessionFilePath(SessionFolderPath(longFolder)).size(), static_cast<size_t>(MAX_PATH));
     SHCreateDirectoryExW(nullptr, longFolder.c_str(), nullptr);

@@ -28,17 +28,17 @@ TEST_F(UniqueOwner, ReleasesEachValueOnceOnEveryPath)
 {
     {
         CCountingOwner owner(1);
-        owner.reset(2);                      // releases 1
+        owner.reset(2);                         // releases 1
         CCountingOwner moved(std::move(owner)); // takes 2; owner is empty
         EXPECT_FALSE(owner);
         EXPECT_EQ(2, moved.get());
         CCountingOwner assigned(3);
-        assigned = std::move(moved);         // releases 3, takes 2
-        *assigned.put() = 4;                 // releases 2 before handing out the field
+        assigned = std::move(moved); // releases 3, takes 2
+        *assigned.put() = 4;         // releases 2 before handing out the field
         EXPECT_EQ(4, assigned.get());
         CCountingOwner released(5);
-        EXPECT_EQ(5, released.release());    // never released by the owner
-    }                                        // releases 4
+        EXPECT_EQ(5, released.release()); // never released by the owner
+    }                                     // releases 4
     EXPECT_EQ((std::vector<int>{1, 3, 2, 4}), g_closed);
 }
 
@@ -60,14 +60,14 @@ TEST(Owners, FileOwnerClosesItsHandleAndEmptiesToInvalidHandleValue)
     ASSERT_NE(0u, GetTempPathW(MAX_PATH, dir));
     ASSERT_NE(0u, GetTempFileNameW(dir, L"own", 0, path));
 
-    CUniqueHFile file(CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    CUniqueHFile file(
+        CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file);
     file.reset();
     EXPECT_EQ(INVALID_HANDLE_VALUE, file.get());
     // Not sharing: the file can be opened exclusively again only if it was closed.
-    CUniqueHFile again(CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    CUniqueHFile again(
+        CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_TRUE(again);
     again.reset();
     EXPECT_TRUE(DeleteFileW(path));

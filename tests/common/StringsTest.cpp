@@ -19,8 +19,8 @@ TEST(Result, HResultFromWin32FollowsTheStandardRule)
         {ERROR_FILE_NOT_FOUND, static_cast<HRESULT>(0x80070002)},
         {ERROR_SHARING_VIOLATION, static_cast<HRESULT>(0x80070020)},
         {12029, static_cast<HRESULT>(0x80072EFD)},
-        {0x12345, static_cast<HRESULT>(0x80072345)},           // only the low 16 bits
-        {0x80004005, static_cast<HRESULT>(0x80004005)},        // negative: unchanged
+        {0x12345, static_cast<HRESULT>(0x80072345)},    // only the low 16 bits
+        {0x80004005, static_cast<HRESULT>(0x80004005)}, // negative: unchanged
     };
     for (const auto& c : cases)
     {

@@ -42,8 +42,7 @@ std::string ElementText(const std::string& body, const std::string& name)
 TEST(ComposeMessage, RunMessagesCarryPackageResultAndSession)
 {
     const wchar_t* session = L"{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}";
-    const std::string downloaded =
-        Compose(nullptr, 11, 0, session, kCountUpdateDownloadedTemplate);
+    const std::string downloaded = Compose(nullptr, 11, 0, session, kCountUpdateDownloadedTemplate);
     const std::string installed = Compose(nullptr, 11, 8, session, kCountUpdateInstalledTemplate);
 
     std::string expected = Replace(kCountUpdateDownloadedTemplate, "${packageId}", "11");
@@ -59,16 +58,15 @@ TEST(ComposeMessage, RunMessagesCarryPackageResultAndSession)
 
 TEST(ComposeMessage, EveryTemplateFillsItsOwnPlaceholders)
 {
-    const std::string session =
-        Compose(L"IE 11", 0, 0, L"S", kCountSessionTemplate, 1033, 49, -7);
+    const std::string session = Compose(L"IE 11", 0, 0, L"S", kCountSessionTemplate, 1033, 49, -7);
     EXPECT_EQ("IE 11", ElementText(session, "Browser"));
     EXPECT_EQ("1033", ElementText(session, "Language"));
     EXPECT_EQ("49", ElementText(session, "Country"));
     EXPECT_EQ("-7", ElementText(session, "Os"));
     EXPECT_EQ("S", ElementText(session, "Session"));
 
-    for (const char* packageTemplate :
-         {kCountUpdateRecommendedTemplate, kCountUpdateSelectedTemplate, kCountUpdateHiddenTemplate})
+    for (const char* packageTemplate : {kCountUpdateRecommendedTemplate,
+                                        kCountUpdateSelectedTemplate, kCountUpdateHiddenTemplate})
     {
         const std::string body = Compose(nullptr, 42, 0, L"S", packageTemplate);
         EXPECT_EQ("42", ElementText(body, "PackageId"));
@@ -88,10 +86,12 @@ TEST(ComposeMessage, NumbersAreSignedDecimal)
     {
         int value;
         const char* text;
-    } cases[] = {{0, "0"}, {11, "11"}, {-1, "-1"}, {INT_MAX, "2147483647"}, {INT_MIN, "-2147483648"}};
+    } cases[] = {
+        {0, "0"}, {11, "11"}, {-1, "-1"}, {INT_MAX, "2147483647"}, {INT_MIN, "-2147483648"}};
     for (const auto& c : cases)
     {
-        const std::string body = Compose(nullptr, c.value, c.value, L"S", kCountUpdateDownloadedTemplate);
+        const std::string body =
+            Compose(nullptr, c.value, c.value, L"S", kCountUpdateDownloadedTemplate);
         EXPECT_EQ(c.text, ElementText(body, "PackageId"));
         EXPECT_EQ(c.text, ElementText(body, "ResultId"));
     }
@@ -121,21 +121,22 @@ TEST(ComposeMessage, ValuesAreEscapedAndEncodedAsUtf8)
         {L"tab\tline\n", "tab\tline\n"},
         {L"\x01\x1F", "\xEF\xBF\xBD\xEF\xBF\xBD"},
         {L"x\xFFFE\xFFFFy", "x\xEF\xBF\xBD\xEF\xBF\xBDy"},
-        {L"\xD800x", "\xEF\xBF\xBDx"},        // high surrogate without its pair
-        {L"x\xDC00", "x\xEF\xBF\xBD"},        // low surrogate alone
+        {L"\xD800x", "\xEF\xBF\xBDx"},                 // high surrogate without its pair
+        {L"x\xDC00", "x\xEF\xBF\xBD"},                 // low surrogate alone
         {L"\xDC00\xD800", "\xEF\xBF\xBD\xEF\xBF\xBD"}, // a pair in the wrong order
-        {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"}, // a paired surrogate stays one character
+        {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},         // a paired surrogate stays one character
         {L"caf\xE9", "caf\xC3\xA9"},
-        {L"\x7F\x85", "\x7F\xC2\x85"},         // allowed controls pass through
+        {L"\x7F\x85", "\x7F\xC2\x85"}, // allowed controls pass through
         {L"{3E9B6824-12DB-43CA-983D-B1A32D32F509}", "{3E9B6824-12DB-43CA-983D-B1A32D32F509}"},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(c.text, ElementText(Compose(nullptr, 1, 2, c.value, kCountUpdateDownloadedTemplate),
-                                      "Session"));
-        EXPECT_EQ(c.text, ElementText(Compose(c.value, 0, 0, L"S", kCountToolSessionTemplate),
-                                      "Browser"));
+        EXPECT_EQ(c.text,
+                  ElementText(Compose(nullptr, 1, 2, c.value, kCountUpdateDownloadedTemplate),
+                              "Session"));
+        EXPECT_EQ(c.text,
+                  ElementText(Compose(c.value, 0, 0, L"S", kCountToolSessionTemplate), "Browser"));
     }
 }
 

@@ -8,8 +8,8 @@
 
 namespace
 {
-const std::string kNamespace = std::string("http://") + ZORVIK_NAMESPACE_HOST +
-                               "/Fenmor-It/Support/MervoMetrics/";
+const std::string kNamespace =
+    std::string("http://") + ZORVIK_NAMESPACE_HOST + "/Fenmor-It/Support/MervoMetrics/";
 
 // Expected envelopes written out in full; "{NS}" stands for the namespace URI.
 std::string WithNamespace(std::string text)

@@ -146,7 +146,8 @@ TEST_F(MetricsClient, SendMetricPostsTheComposedMessageAndResets)
     ASSERT_EQ(S_OK, client->ResolveEndpoint());
     const std::wstring port = LoopbackPort("HTTP");
     ASSERT_FALSE(port.empty());
-    client->SetServiceUrl((L"http://127.0.0.1:" + port + L"/kaldris/Mervo3/mervoservice2.asmx").c_str());
+    client->SetServiceUrl(
+        (L"http://127.0.0.1:" + port + L"/kaldris/Mervo3/mervoservice2.asmx").c_str());
 
     EXPECT_EQ(S_OK, client->SendMetric());
     EXPECT_EQ("", client->m_requestBody.Text());
@@ -155,16 +156,20 @@ TEST_F(MetricsClient, SendMetricPostsTheComposedMessageAndResets)
     EXPECT_TRUE(client->m_saxReader); // the reader outlives the reset
 
     const std::string received = FetchUrl(L"http://127.0.0.1:" + port + L"/last-request");
-    const std::string expectedBody = ComposeMessage(
-        MakeMessageValueTexts(nullptr, 11, 8, session.c_str(), 0, 0, 0, 0), kCountUpdateInstalledTemplate);
-    EXPECT_EQ(0u, received.find("POST /kaldris/Mervo3/mervoservice2.asmx HTTP/1.1\r\n")) << received;
+    const std::string expectedBody =
+        ComposeMessage(MakeMessageValueTexts(nullptr, 11, 8, session.c_str(), 0, 0, 0, 0),
+                       kCountUpdateInstalledTemplate);
+    EXPECT_EQ(0u, received.find("POST /kaldris/Mervo3/mervoservice2.asmx HTTP/1.1\r\n"))
+        << received;
     EXPECT_NE(std::string::npos,
               received.find("SOAPAction: \"" + std::string(kMetricsNamespaceUri) +
                             "CountUpdateInstalled\"\r\nContent-Type: text/xml; charset=utf-8\r\n"))
         << received;
     ASSERT_GE(received.size(), expectedBody.size());
     EXPECT_EQ(expectedBody, received.substr(received.size() - expectedBody.size()));
-    EXPECT_NE(std::string::npos, expectedBody.find("<Session>{A1B2C3D4-0000-4000-8000-123456789ABC}&amp;&lt;x&gt;</Session>"));
+    EXPECT_NE(std::string::npos,
+              expectedBody.find(
+                  "<Session>{A1B2C3D4-0000-4000-8000-123456789ABC}&amp;&lt;x&gt;</Session>"));
 }
 
 TEST_F(MetricsClient, FailedPostIsTheResultAndTheClientIsResetAnyway)

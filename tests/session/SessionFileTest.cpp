@@ -77,8 +77,16 @@ TEST_F(SessionFileTest, SixthRecordUpToItsFirstNulIsTheIdentifier)
         {"trailing bytes", SessionStart().Text(L"ABC").Bytes("\x01\x00\x00\x00garbage").Data(),
          L"ABC"},
         {"other header and records",
-         CSessionWriter().Word(0).Word(0).Absent().Absent().Absent().Absent().Absent()
-             .Text(L"ABC").Data(),
+         CSessionWriter()
+             .Word(0)
+             .Word(0)
+             .Absent()
+             .Absent()
+             .Absent()
+             .Absent()
+             .Absent()
+             .Text(L"ABC")
+             .Data(),
          L"ABC"},
     };
     for (const auto& c : cases)
@@ -231,8 +239,8 @@ public:
         if (m_present)
         {
             m_data.resize(size);
-            m_present = RegQueryValueExW(key, name, nullptr, &m_type, &m_data[0], &size) ==
-                        ERROR_SUCCESS;
+            m_present =
+                RegQueryValueExW(key, name, nullptr, &m_type, &m_data[0], &size) == ERROR_SUCCESS;
         }
     }
     ~CSavedValue()
@@ -267,9 +275,9 @@ TEST_F(SessionFileTest, NoAppDataFolderMeansNoSessionFile)
     const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE;
     CUniqueHKey userFolders;
     CUniqueHKey folders;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
-                                           (explorer + L"User Shell Folders").c_str(), 0, access,
-                                           userFolders.put()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_CURRENT_USER, (explorer + L"User Shell Folders").c_str(), 0,
+                            access, userFolders.put()));
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, (explorer + L"Shell Folders").c_str(),
                                            0, access, folders.put()));
     // The shell caches the resolved folder under Shell Folders: both go back.
@@ -366,8 +374,7 @@ TEST_F(CountedStringTest, HolderAndPositionFollowTheOutcome)
         {"count too large", CSessionWriter().Record(0x100001, abc, 0).Data(), E_ACCESSDENIED,
          nullptr, 0},
         {"short text", CSessionWriter().Word(8).Bytes(abc.substr(0, 5)).Data(), E_FAIL, nullptr, 0},
-        {"short terminator", CSessionWriter().Word(8).Bytes(abc + '\0').Data(), E_FAIL, nullptr,
-         0},
+        {"short terminator", CSessionWriter().Word(8).Bytes(abc + '\0').Data(), E_FAIL, nullptr, 0},
         {"bad terminator", CSessionWriter().Record(8, abc, 0x20).Data(), E_FAIL, nullptr, 0},
     };
     for (const auto& c : cases)

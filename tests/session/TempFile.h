@@ -16,8 +16,8 @@ inline bool StoreFile(const std::wstring& path, const std::string& content)
         return false;
     }
     DWORD written = 0;
-    const BOOL stored = WriteFile(file, content.data(), static_cast<DWORD>(content.size()),
-                                  &written, nullptr);
+    const BOOL stored =
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     CloseHandle(file);
     return stored && written == content.size();
 }

@@ -74,9 +74,9 @@ private:
         {
             request.append(chunk, static_cast<size_t>(received));
         }
-        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " +
-                                   std::to_string(m_body.size()) +
-                                   "\r\nConnection: close\r\n\r\n" + m_body;
+        const std::string answer =
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(m_body.size()) +
+            "\r\nConnection: close\r\n\r\n" + m_body;
         send(client, answer.data(), static_cast<int>(answer.size()), 0);
         shutdown(client, SD_SEND);
         while (recv(client, chunk, sizeof chunk, 0) > 0)
@@ -102,8 +102,8 @@ TEST(InetStream, ReadsTheBodyThenReportsZeroBytesOnEveryLaterRead)
     ASSERT_TRUE(session);
     CUniqueHInternet connection(InternetConnectW(session.get(), L"127.0.0.1", server.Port(),
                                                  /* lpszUserName */ nullptr,
-                                                 /* lpszPassword */ nullptr,
-                                                 INTERNET_SERVICE_HTTP, 0, 0));
+                                                 /* lpszPassword */ nullptr, INTERNET_SERVICE_HTTP,
+                                                 0, 0));
     ASSERT_TRUE(connection);
     CUniqueHInternet request(HttpOpenRequestW(
         connection.get(), L"GET", L"/", /* lpszVersion */ nullptr, /* lpszReferrer */ nullptr,

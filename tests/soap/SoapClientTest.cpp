@@ -27,7 +27,8 @@ public:
 
     void WriteBody(const std::string& body)
     {
-        ASSERT_EQ(S_OK, m_requestBody.WriteBytes(body.c_str(), static_cast<int>(body.size()), nullptr));
+        ASSERT_EQ(S_OK,
+                  m_requestBody.WriteBytes(body.c_str(), static_cast<int>(body.size()), nullptr));
     }
 
     // The whole response body, read as a consumer would: until S_OK with 0 bytes.
@@ -200,10 +201,8 @@ TEST(SoapClient, RequestFlagsFollowTheScheme)
         const wchar_t* url;
         DWORD flags;
     } cases[] = {
-        {L"https://host/x", 0x00C40200},
-        {L"HTTPS://host/x", 0x00C40200},
-        {L"http://host/x", 0x00440200},
-        {L"ftp://host/x", 0x00440200},
+        {L"https://host/x", 0x00C40200}, {L"HTTPS://host/x", 0x00C40200},
+        {L"http://host/x", 0x00440200},  {L"ftp://host/x", 0x00440200},
         {L"foo://host/x", 0x00440200},
     };
     for (const auto& c : cases)
@@ -314,7 +313,8 @@ DWORD ConnectTimeout(HINTERNET session)
 // handle (receive and send are stubs there), so that one stands for all.
 TEST(SoapClient, TimeoutsAreSetOnlyWhenGiven)
 {
-    CUniqueHInternet fresh(InternetOpenW(L"defaults", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    CUniqueHInternet fresh(
+        InternetOpenW(L"defaults", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     ASSERT_TRUE(fresh);
     const DWORD platformDefault = ConnectTimeout(fresh.get());
     ASSERT_NE(4321u, platformDefault);

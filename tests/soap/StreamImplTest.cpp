@@ -51,7 +51,7 @@ TEST(StreamImpl, OtherInterfacesGiveNoInterfaceAndNullWithTheCountUnchanged)
     IID lastByteOff = IID_IStream;
     lastByteOff.Data4[7] ^= 1;
     CInetStream stream;
-    const IID* const others[] = {&firstByteOff, &lastByteOff,       &IID_IDispatch,
+    const IID* const others[] = {&firstByteOff, &lastByteOff,        &IID_IDispatch,
                                  &IID_IStorage, &IID_IPersistStream, &IID_IMarshal};
     for (const IID* iid : others)
     {

@@ -16,13 +16,10 @@ TEST(StringWriteStream, AppendsUpToLengthOrZeroByteAndReportsNoCount)
         int32_t length;
         const char* expected;
     } cases[] = {
-        {"abc", 3, "abc"},
-        {"def\0ghi", 7, "abcdef"}, // the zero byte ends the text
-        {"xyz", 2, "abcdefxy"},    // the length ends it
-        {"xyz", 0, "abcdefxy"},
-        {nullptr, 5, "abcdefxy"},
-        {nullptr, 0, "abcdefxy"},
-        {"", 4, "abcdefxy"},
+        {"abc", 3, "abc"},        {"def\0ghi", 7, "abcdef"}, // the zero byte ends the text
+        {"xyz", 2, "abcdefxy"},                              // the length ends it
+        {"xyz", 0, "abcdefxy"},   {nullptr, 5, "abcdefxy"},
+        {nullptr, 0, "abcdefxy"}, {"", 4, "abcdefxy"},
     };
     CCStringWriteStream stream;
     IWriteStream& sink = stream;

@@ -16,12 +16,17 @@ namespace
 struct Expected
 {
     Expected(std::wstring schemeText = L"", std::int32_t schemeId = SchemeOther,
-             std::wstring hostText = L"", INTERNET_PORT portNumber = 0,
-             std::wstring pathText = L"", std::wstring extraInfoText = L"",
-             std::wstring userText = L"", std::wstring passwordText = L"")
-        : scheme(std::move(schemeText)), id(schemeId), host(std::move(hostText)),
-          port(portNumber), path(std::move(pathText)), extraInfo(std::move(extraInfoText)),
-          user(std::move(userText)), password(std::move(passwordText))
+             std::wstring hostText = L"", INTERNET_PORT portNumber = 0, std::wstring pathText = L"",
+             std::wstring extraInfoText = L"", std::wstring userText = L"",
+             std::wstring passwordText = L"")
+        : scheme(std::move(schemeText)),
+          id(schemeId),
+          host(std::move(hostText)),
+          port(portNumber),
+          path(std::move(pathText)),
+          extraInfo(std::move(extraInfoText)),
+          user(std::move(userText)),
+          password(std::move(passwordText))
     {
     }
 
@@ -151,8 +156,12 @@ std::vector<ParseCase> ParseCases()
         {L"http://" + Repeat(128) + L"@h", true, {L"http", 2, L"h", 80, L"", L"", Repeat(128)}},
         Refused(L"http://" + Repeat(129) + L"@h"),
         Refused(L"http://" + Repeat(129) + L":p@h"),
-        {L"http://u:" + Repeat(127) + L"@h", true, {L"http", 2, L"h", 80, L"", L"", L"u", Repeat(127)}},
-        {L"http://u:" + Repeat(128) + L"@h", true, {L"http", 2, L"h", 80, L"", L"", L"u", Repeat(128)}},
+        {L"http://u:" + Repeat(127) + L"@h",
+         true,
+         {L"http", 2, L"h", 80, L"", L"", L"u", Repeat(127)}},
+        {L"http://u:" + Repeat(128) + L"@h",
+         true,
+         {L"http", 2, L"h", 80, L"", L"", L"u", Repeat(128)}},
         Refused(L"http://u:" + Repeat(129) + L"@h"),
         {L"http://h/" + Repeat(2046), true, {L"http", 2, L"h", 80, L"/" + Repeat(2046)}},
         {L"http://h/" + Repeat(2047), true, {L"http", 2, L"h", 80, L"/" + Repeat(2047)}},
@@ -215,10 +224,12 @@ TEST(UrlComponents, SchemeIdIgnoresTheCaseOfAsciiLettersOnly)
         std::int32_t id;
         INTERNET_PORT port;
     } cases[] = {
-        {L"ftp", 0, 21},   {L"GOPHER", 1, 70}, {L"hTTp", 2, 80},   {L"https", 3, 443},
-        {L"FILE", 4, 0},   {L"news", 5, 0},    {L"MailTo", 6, 0},  {L"SOCKS", 7, 1080},
-        {L"htt", -1, 0},   {L"http ", -1, 0},  {L"", -1, 0},
-        {L"SOC\x212AS", -1, 0}, // the Kelvin sign folds to "k" only in Unicode
+        {L"ftp", 0, 21},   {L"GOPHER", 1, 70},
+        {L"hTTp", 2, 80},  {L"https", 3, 443},
+        {L"FILE", 4, 0},   {L"news", 5, 0},
+        {L"MailTo", 6, 0}, {L"SOCKS", 7, 1080},
+        {L"htt", -1, 0},   {L"http ", -1, 0},
+        {L"", -1, 0},      {L"SOC\x212AS", -1, 0}, // the Kelvin sign folds to "k" only in Unicode
     };
     for (const auto& c : cases)
     {

@@ -162,7 +162,8 @@ class UrlGeneratedTest : public ::testing::Test
 {
 protected:
     UrlGeneratedTest()
-        : m_input(kLongestText * sizeof(wchar_t)), m_output(kEscapedUrlCapacity * sizeof(wchar_t)),
+        : m_input(kLongestText * sizeof(wchar_t)),
+          m_output(kEscapedUrlCapacity * sizeof(wchar_t)),
           m_recordMemory(sizeof(CUrlComponents))
     {
     }

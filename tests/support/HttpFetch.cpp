@@ -6,13 +6,15 @@
 
 std::string FetchUrl(const std::wstring& url)
 {
-    CUniqueHInternet session(InternetOpenW(L"test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    CUniqueHInternet session(
+        InternetOpenW(L"test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!session)
     {
         return std::string();
     }
     CUniqueHInternet request(InternetOpenUrlW(session.get(), url.c_str(), nullptr, 0,
-                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE,
+                                              0));
     std::string body;
     char buffer[4096];
     DWORD read = 0;

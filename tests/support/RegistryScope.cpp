@@ -6,7 +6,9 @@ const wchar_t kSaxReaderClassKey[] =
     L"Software\\Classes\\CLSID\\{079AA557-4A18-424A-8EEE-E39F0A8D41B9}";
 
 CHiddenRegistryKey::CHiddenRegistryKey(HKEY root, std::wstring subKey)
-    : m_root(root), m_subKey(std::move(subKey)), m_backupKey(L"Software\\ZorvikTestBackup")
+    : m_root(root),
+      m_subKey(std::move(subKey)),
+      m_backupKey(L"Software\\ZorvikTestBackup")
 {
     CUniqueHKey source;
     CUniqueHKey backup;
