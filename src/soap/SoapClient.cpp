@@ -80,8 +80,12 @@ HRESULT CSoapClient::OpenConnection()
                                          /* dwFlags */ 0));
     if (m_internetHandle && m_timeoutMs != 0)
     {
-        for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
-                                   INTERNET_OPTION_SEND_TIMEOUT})
+        // An array, not a braced list: the constants are int, and a list of
+        // them would be converted to DWORD one by one.
+        const DWORD timeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
+                                        INTERNET_OPTION_RECEIVE_TIMEOUT,
+                                        INTERNET_OPTION_SEND_TIMEOUT};
+        for (const DWORD option : timeoutOptions)
         {
             InternetSetOptionW(m_internetHandle.get(), option, &m_timeoutMs, sizeof(m_timeoutMs));
         }
