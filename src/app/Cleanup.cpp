@@ -26,7 +26,8 @@ void DeleteSessionFile()
 {
     wchar_t appData[MAX_PATH] = {};
     if (SUCCEEDED(SHGetFolderPathW(/* hwnd */ nullptr, CSIDL_APPDATA, /* hToken */ nullptr,
-                                   SHGFP_TYPE_CURRENT, appData)))
+                                   SHGFP_TYPE_CURRENT, appData)) &&
+        IsFullFolderPath(appData))
     {
         // Composed without a fixed limit: a long folder path gives a path the
         // platform refuses, never one that overruns a buffer.

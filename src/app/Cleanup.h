@@ -7,5 +7,5 @@
 void RemoveRunOnceValue();
 
 // Deletes the session file in the roaming application-data folder; the
-// ZorvikUpdate folder stays.
+// ZorvikUpdate folder stays. A folder that is not a full path deletes nothing.
 void DeleteSessionFile();

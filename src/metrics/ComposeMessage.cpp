@@ -1,5 +1,6 @@
 #include "metrics/ComposeMessage.h"
 
+#include "common/StringError.h"
 #include "metrics/MessageTemplates.h"
 
 #include <cstring>
@@ -60,6 +61,10 @@ SubstitutionSet SubstitutionsFor(const MessageValueTexts& values, const char* me
 
 std::string ComposeMessage(const MessageValueTexts& values, const char* messageTemplate)
 {
+    if (messageTemplate == nullptr)
+    {
+        ThrowStringError(E_FAIL);
+    }
     const SubstitutionSet set = SubstitutionsFor(values, messageTemplate);
     std::string body;
     body.reserve(strlen(messageTemplate) + values.session.size() + 64);

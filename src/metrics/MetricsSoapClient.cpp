@@ -27,6 +27,11 @@ CMetricsSoapClient::CMetricsSoapClient(const MetricRequest& request)
 {
 }
 
+CMetricsSoapClient::~CMetricsSoapClient()
+{
+    m_saxReader.reset();
+}
+
 HRESULT CMetricsSoapClient::ResolveEndpoint()
 {
     SetServiceUrl(MetricsServiceUrl().c_str());

@@ -15,7 +15,9 @@ class CMetricsSoapClient : public CSoapClient, public ISAXContentHandlerImpl
 public:
     // Copies every field; the client keeps no reference to the record.
     explicit CMetricsSoapClient(const MetricRequest& request);
-    ~CMetricsSoapClient() override = default;
+    // Releases the SAX reader first: its last Release calls back into the
+    // content handler, which is this object's second base.
+    ~CMetricsSoapClient() override;
 
     // Points the transport at the service and makes the SAX reader with this
     // client as its content handler.

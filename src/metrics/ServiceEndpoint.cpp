@@ -18,8 +18,10 @@ constexpr DWORD kOpmodeAlternate = 1;
 // Process-wide, filled once; the run uses it from one thread only.
 std::wstring g_serviceUrl;
 
-// Only a 4-byte REG_DWORD counts; a missing key or value, another size or
-// another type (REG_DWORD_BIG_ENDIAN and REG_BINARY included) leave none.
+// A REG_DWORD counts, a shorter one read into a value that starts at 0 (so
+// the two bytes 01 00 are 1); a missing key or value, one longer than four
+// bytes or another type (REG_DWORD_BIG_ENDIAN and REG_BINARY included) leave
+// none.
 bool ReadOpmode(DWORD& opmode)
 {
     CUniqueHKey key;
@@ -33,7 +35,7 @@ bool ReadOpmode(DWORD& opmode)
     DWORD size = sizeof(value);
     if (RegQueryValueExW(key.get(), kOpmodeValue, /* lpReserved */ nullptr, &type,
                          reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof(value))
+        type != REG_DWORD)
     {
         return false;
     }

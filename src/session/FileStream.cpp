@@ -27,7 +27,13 @@ HRESULT STDMETHODCALLTYPE CFileStream::Read(void* buffer, ULONG count, ULONG* re
 
 HRESULT STDMETHODCALLTYPE CFileStream::Write(const void* buffer, ULONG count, ULONG* written)
 {
-    return m_file.Write(count, buffer, written) == FileOk ? S_OK : m_file.FailureResult();
+    const FileState state = m_file.Write(count, buffer, written);
+    // Writing nothing fails nothing: at the end of the file it is still S_OK.
+    if (state == FileOk || (state == FileEof && count == 0))
+    {
+        return S_OK;
+    }
+    return m_file.FailureResult();
 }
 
 HRESULT STDMETHODCALLTYPE CFileStream::Seek(LARGE_INTEGER move, DWORD origin,

@@ -147,8 +147,29 @@ HRESULT GetAppDataFolder(std::wstring& folder)
         return E_FAIL;
     }
     path.resize(path.find(L'\0'));
+    if (!IsFullFolderPath(path.c_str()))
+    {
+        return E_FAIL;
+    }
     folder = std::move(path);
     return S_OK;
+}
+
+bool IsFullFolderPath(const wchar_t* path)
+{
+    const auto isSeparator = [](wchar_t ch) { return ch == L'\\' || ch == L'/'; };
+    const auto isDriveLetter = [](wchar_t ch) {
+        return (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z');
+    };
+    if (path == nullptr || path[0] == L'\0' || path[1] == L'\0')
+    {
+        return false;
+    }
+    if (isSeparator(path[0]))
+    {
+        return isSeparator(path[1]) && path[2] != L'\0';
+    }
+    return isDriveLetter(path[0]) && path[1] == L':' && isSeparator(path[2]);
 }
 
 std::wstring SessionFolderPath(const std::wstring& appDataFolder)

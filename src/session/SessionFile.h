@@ -27,8 +27,15 @@ HRESULT ReadSessionId(std::wstring& sessionId);
 HRESULT ReadCountedString(CUniqueBstr& holder, IStream* stream);
 
 // The user's roaming application-data folder, created when missing. The
-// folder is left as it was on failure.
+// folder is left as it was on failure. A folder that is not a full path
+// counts as a failure (E_FAIL).
 HRESULT GetAppDataFolder(std::wstring& folder);
+
+// Whether a folder path names one place whatever the current drive and
+// folder: a drive letter with its root ("C:\...") or a UNC path ("\\...").
+// An empty or relative path would put the session file under the current
+// folder or the current drive's root, where it is not ours to read or delete.
+bool IsFullFolderPath(const wchar_t* path);
 
 // The session folder below the application-data folder, and the session file
 // in it. The clean-up deletes the file under the same composition.

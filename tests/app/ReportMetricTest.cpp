@@ -21,6 +21,15 @@ TEST(ReportMetric, UnregisteredSaxReaderFailsTheReport)
     EXPECT_EQ(E_FAIL, ReportMetric(MakeInstalledRecord(L"S").release()));
 }
 
+// A null template is null text to the string layer: the report fails as one
+// that raised, before anything is sent.
+TEST(ReportMetric, NullMessageTemplateFailsTheReportUnexpectedly)
+{
+    auto record = MakeDownloadedRecord(L"S");
+    record->messageTemplate = nullptr;
+    EXPECT_EQ(E_UNEXPECTED, ReportMetric(record.release()));
+}
+
 TEST(ReportMetric, ComApartmentThatCannotBeHadEndsTheReport)
 {
     // A thread already in the multithreaded apartment cannot enter a

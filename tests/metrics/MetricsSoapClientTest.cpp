@@ -60,7 +60,7 @@ protected:
     const CComApartment m_apartment{COINIT_APARTMENTTHREADED};
 };
 
-TEST_F(MetricsClient, OpmodeChoosesTheHostOnlyAsAFourByteDword)
+TEST_F(MetricsClient, OpmodeChoosesTheHostOnlyAsADwordOfUpToFourBytes)
 {
     const DWORD zero = 0, one = 1, two = 2, all = 0xFFFFFFFF;
     const BYTE eightBytes[8] = {1, 0, 0, 0, 0, 0, 0, 0};
@@ -84,7 +84,8 @@ TEST_F(MetricsClient, OpmodeChoosesTheHostOnlyAsAFourByteDword)
         {"4-byte binary", REG_BINARY, fourBytes, 4, ZORVIK_METRICS_HOST},
         {"big-endian DWORD", REG_DWORD_BIG_ENDIAN, &bigEndianOne, 4, ZORVIK_METRICS_HOST},
         {"QWORD 1", REG_QWORD, &qwordOne, 8, ZORVIK_METRICS_HOST},
-        {"2-byte DWORD", REG_DWORD, &one, 2, ZORVIK_METRICS_HOST},
+        {"2-byte DWORD 01 00", REG_DWORD, &one, 2, ZORVIK_METRICS_ALTERNATE_HOST},
+        {"1-byte DWORD 00", REG_DWORD, &zero, 1, ZORVIK_METRICS_INTERNAL_HOST},
     };
     EXPECT_EQ(ServiceUrl(ZORVIK_METRICS_HOST), ResolveMetricsServiceUrl()) << "no key";
     for (const auto& c : cases)

@@ -119,6 +119,12 @@ TEST_F(FileStreamTest, WritesThroughAWritableFile)
     ULONG read = 0;
     EXPECT_EQ(S_OK, m_stream.Read(m_buffer, 8, &read));
     EXPECT_EQ("abcde", std::string(m_buffer, read));
+    // Writing nothing fails nothing, at the end of the file too.
+    ASSERT_EQ(FileEof, m_stream.File().State());
+    written = 99;
+    EXPECT_EQ(S_OK, m_stream.Write("x", 0, &written));
+    EXPECT_EQ(99u, written);
+    EXPECT_EQ(FileEof, m_stream.File().State());
 }
 
 TEST_F(FileStreamTest, OnlyThePlainRewindIsAccepted)

@@ -266,10 +266,10 @@ private:
     std::basic_string<BYTE> m_data;
 };
 
-// When the shell cannot give the application-data folder, nothing is read:
-// not even a file planted at the root of the current drive, where a path
-// formed from an empty folder would point.
-TEST_F(SessionFileTest, NoAppDataFolderMeansNoSessionFile)
+// When the shell cannot give the application-data folder, or gives one that is
+// empty or relative, nothing is read: not even a file planted where a path
+// formed from such a folder would point (the current folder is C:\).
+TEST_F(SessionFileTest, NoUsableAppDataFolderMeansNoSessionFile)
 {
     const std::wstring explorer = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
     const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE;
@@ -287,39 +287,88 @@ TEST_F(SessionFileTest, NoAppDataFolderMeansNoSessionFile)
     wchar_t previousDirectory[MAX_PATH];
     ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, previousDirectory));
     ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\"));
-    const std::wstring planted = L"\\ZorvikUpdate\\ZorvikUpdate.session";
-    const bool createdPlantFolder = CreateDirectoryW(L"\\ZorvikUpdate", nullptr) != FALSE;
-    const bool stored = StoreFile(planted, SessionWithId(L"PLANTED"));
     // A folder below a file cannot be created.
     const std::wstring blocker = m_folder + L"\\blocker";
-    const std::wstring unreachable = blocker + L"\\AppData";
-    const bool blocked = StoreFile(blocker, "");
-    const LSTATUS set =
-        RegSetValueExW(userFolders.get(), L"AppData", 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(unreachable.c_str()),
-                       static_cast<DWORD>((unreachable.size() + 1) * sizeof(wchar_t)));
-
-    std::wstring folder = kUnchanged;
-    const HRESULT folderResult = GetAppDataFolder(folder);
-    std::wstring id = kUnchanged;
-    const HRESULT readResult = ReadSessionId(id);
-    const BOOL plantedVisible = PathFileExistsW(planted.c_str());
-
-    DeleteFileW(planted.c_str());
-    if (createdPlantFolder)
+    ASSERT_TRUE(StoreFile(blocker, ""));
+    const struct
     {
-        RemoveDirectoryW(L"\\ZorvikUpdate");
+        const char* name;
+        std::wstring value;
+        std::wstring plantFolder; // below C:\, where a path formed from the value points
+        bool lookupFails;         // the shell itself must refuse it
+    } cases[] = {
+        {"unreachable", blocker + L"\\AppData", L"ZorvikUpdate", true},
+        {"empty", L"", L"ZorvikUpdate", false},
+        {"relative", L"ZorvikRelative", L"ZorvikRelative\\ZorvikUpdate", false},
+    };
+    for (const auto& c : cases)
+    {
+        const std::wstring planted = c.plantFolder + L"\\ZorvikUpdate.session";
+        SHCreateDirectoryExW(nullptr, (std::wstring(L"C:\\") + c.plantFolder).c_str(), nullptr);
+        const bool stored = StoreFile(planted, SessionWithId(L"PLANTED"));
+        const LSTATUS set =
+            RegSetValueExW(userFolders.get(), L"AppData", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(c.value.c_str()),
+                           static_cast<DWORD>((c.value.size() + 1) * sizeof(wchar_t)));
+        RegDeleteValueW(folders.get(), L"AppData");
+
+        std::wstring folder = kUnchanged;
+        const HRESULT folderResult = GetAppDataFolder(folder);
+        std::wstring id = kUnchanged;
+        const HRESULT readResult = ReadSessionId(id);
+        const BOOL plantedVisible = PathFileExistsW(planted.c_str());
+        DeleteFileW(planted.c_str());
+
+        EXPECT_TRUE(stored && plantedVisible) << c.name;
+        EXPECT_EQ(ERROR_SUCCESS, set) << c.name;
+        EXPECT_NE(L"PLANTED", id) << c.name;
+        if (c.lookupFails || FAILED(folderResult))
+        {
+            EXPECT_TRUE(FAILED(folderResult)) << c.name << std::hex << " " << folderResult;
+            EXPECT_EQ(kUnchanged, folder) << c.name;
+            EXPECT_EQ(folderResult, readResult) << c.name;
+            EXPECT_EQ(kUnchanged, id) << c.name;
+        }
+        else
+        {
+            // The shell may make the value a full path of its own; it is
+            // then used, and it is not where the planted file is.
+            EXPECT_TRUE(IsFullFolderPath(folder.c_str())) << c.name;
+        }
     }
+    RemoveDirectoryW(L"C:\\ZorvikRelative\\ZorvikUpdate");
+    RemoveDirectoryW(L"C:\\ZorvikRelative");
+    RemoveDirectoryW(L"C:\\ZorvikUpdate");
     SetCurrentDirectoryW(previousDirectory);
     DeleteFileW(blocker.c_str());
+}
 
-    ASSERT_TRUE(stored && blocked);
-    ASSERT_EQ(ERROR_SUCCESS, set);
-    ASSERT_TRUE(plantedVisible); // a read from an empty folder would find it
-    EXPECT_TRUE(FAILED(folderResult)) << std::hex << folderResult;
-    EXPECT_EQ(kUnchanged, folder);
-    EXPECT_EQ(folderResult, readResult);
-    EXPECT_EQ(kUnchanged, id);
+TEST(FullFolderPath, OnlyADriveRootOrAUncPathCounts)
+{
+    const struct
+    {
+        const wchar_t* path;
+        bool full;
+    } cases[] = {
+        {L"C:\\Users\\u\\AppData\\Roaming", true},
+        {L"c:/users", true},
+        {L"C:\\", true},
+        {L"\\\\server\\share\\u", true},
+        {L"\\\\?\\C:\\u", true},
+        {nullptr, false},
+        {L"", false},
+        {L"C", false},
+        {L"C:", false},
+        {L"C:Roaming", false}, // the current folder of drive C
+        {L"\\Roaming", false}, // the root of the current drive
+        {L"\\\\", false},
+        {L"Roaming", false},
+        {L"1:\\x", false},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(c.full, IsFullFolderPath(c.path)) << (c.path ? c.path : L"(null)");
+    }
 }
 
 // Records read from a memory stream that can tell and set its position, after
