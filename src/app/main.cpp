@@ -1,6 +1,8 @@
 #include "app/Cleanup.h"
 #include "app/ReportMetric.h"
+#include "app/RunDeadline.h"
 #include "app/RunRecords.h"
+#include "app/RunSettings.h"
 #include "session/SessionFile.h"
 
 #include <windows.h>
@@ -12,8 +14,22 @@ namespace
 // Sent when the session file gives no identifier.
 const wchar_t kFallbackSessionId[] = L"{3E9B6824-12DB-43CA-983D-B1A32D32F509}";
 
+// The whole run ends this long after the process started, whatever the
+// network and the service do. Set by the build (ZORVIK_RUN_DEADLINE_SECONDS).
+constexpr DWORD kRunDeadlineMs = ZORVIK_RUN_DEADLINE_SECONDS * 1000;
+
+void CleanUp()
+{
+    RemoveRunOnceValue();
+    DeleteSessionFile();
+}
+
 void Run()
 {
+    // Past the deadline, the reports left are abandoned and the clean-up
+    // below is done all the same.
+    CRunDeadline deadline(kRunDeadlineMs, &CleanUp);
+
     std::wstring sessionId;
     if (FAILED(ReadSessionId(sessionId)))
     {
@@ -25,8 +41,7 @@ void Run()
     ReportMetric(MakeDownloadedRecord(sessionId).release());
     ReportMetric(MakeInstalledRecord(sessionId).release());
 
-    RemoveRunOnceValue();
-    DeleteSessionFile();
+    deadline.CleanUpOnce();
 }
 } // namespace
 

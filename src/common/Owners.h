@@ -21,6 +21,14 @@ struct InternetHandleTraits
     static void Close(Type handle) noexcept { InternetCloseHandle(handle); }
 };
 
+// Kernel handles that are empty when null: events, threads.
+struct KernelHandleTraits
+{
+    using Type = HANDLE;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type handle) noexcept { CloseHandle(handle); }
+};
+
 // File handles are empty when INVALID_HANDLE_VALUE, as CreateFileW returns.
 struct FileHandleTraits
 {
@@ -47,6 +55,7 @@ struct CoTaskMemTraits
 using CUniqueHKey = CUniqueOwner<RegKeyTraits>;
 using CUniqueHInternet = CUniqueOwner<InternetHandleTraits>;
 using CUniqueHFile = CUniqueOwner<FileHandleTraits>;
+using CUniqueHandle = CUniqueOwner<KernelHandleTraits>;
 using CUniqueBstr = CUniqueOwner<BstrTraits>;
 template <typename T>
 using CUniqueCoTaskMem = CUniqueOwner<CoTaskMemTraits<T>>;

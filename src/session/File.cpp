@@ -8,23 +8,28 @@ CFile::~CFile()
 
 FileState CFile::Open(const wchar_t* path)
 {
-    return OpenHandle(path, GENERIC_READ, OPEN_EXISTING,
+    // Deleting is shared too: a clean-up on another thread (the run's
+    // deadline) must be able to delete a file that is still being read. The
+    // file then goes when its last handle closes.
+    return OpenHandle(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING,
                       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL);
 }
 
 FileState CFile::Create(const wchar_t* path)
 {
-    return OpenHandle(path, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    return OpenHandle(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL);
 }
 
-FileState CFile::OpenHandle(const wchar_t* path, DWORD access, DWORD disposition, DWORD flags)
+FileState CFile::OpenHandle(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
+                            DWORD flags)
 {
     if (m_state != FileClosed)
     {
         Close();
     }
-    m_handle = CreateFileW(path, access, FILE_SHARE_READ, /* lpSecurityAttributes */ nullptr,
-                           disposition, flags, /* hTemplateFile */ nullptr);
+    m_handle = CreateFileW(path, access, share, /* lpSecurityAttributes */ nullptr, disposition,
+                           flags, /* hTemplateFile */ nullptr);
     if (m_handle == INVALID_HANDLE_VALUE)
     {
         return MapLastError();

@@ -25,7 +25,8 @@ public:
     CFile& operator=(const CFile&) = delete;
 
     // Opens an existing file for reading from start to end, sharing it with
-    // readers only. An open file is closed first.
+    // readers and with deletion, not with writers. An open file is closed
+    // first.
     FileState Open(const wchar_t* path);
     // Creates or truncates a file for reading and writing, shared with
     // readers. An open file is closed first.
@@ -49,7 +50,8 @@ public:
     HRESULT FailureResult() const noexcept;
 
 private:
-    FileState OpenHandle(const wchar_t* path, DWORD access, DWORD disposition, DWORD flags);
+    FileState OpenHandle(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
+                         DWORD flags);
 
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     FileState m_state = FileClosed;

@@ -1,3 +1,4 @@
+#include "common/Owners.h"
 #include "session/File.h"
 #include "session/FileStream.h"
 #include "TempFile.h"
@@ -80,6 +81,22 @@ TEST_F(FileTest, OpensReadsToTheEndAndStopsThere)
     EXPECT_EQ(0u, transferred);
     EXPECT_EQ(0u, Position(file));
     EXPECT_EQ(0u, file.LastError());
+}
+
+// A file open for reading can be deleted (it goes with its last handle) but
+// not written by others.
+TEST_F(FileTest, AFileOpenForReadingSharesDeletionNotWriting)
+{
+    CFile file;
+    ASSERT_EQ(FileOk, file.Open(m_path.c_str()));
+    EXPECT_FALSE(CUniqueHFile(CreateFileW(m_path.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    EXPECT_TRUE(DeleteFileW(m_path.c_str())) << GetLastError();
+    char buffer[4] = {};
+    EXPECT_EQ(FileOk, file.Read(4, buffer, nullptr)) << "the open file is still readable";
+    EXPECT_EQ(FileClosed, file.Close());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_path.c_str()));
 }
 
 TEST_F(FileTest, FailedOpensAreClassified)

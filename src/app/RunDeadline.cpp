@@ -1,0 +1,120 @@
+#include "app/RunDeadline.h"
+
+#include <algorithm>
+
+namespace
+{
+// The last twelfth of the run (5 s of a minute) is kept for the clean-up.
+constexpr DWORD kCleanUpShare = 12;
+constexpr SIZE_T kWatcherStackBytes = 64 * 1024;
+
+// Milliseconds since the process was created; 0 when that cannot be told.
+ULONGLONG ProcessAgeMs() noexcept
+{
+    FILETIME created = {};
+    FILETIME exited = {};
+    FILETIME kernel = {};
+    FILETIME user = {};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+    {
+        return 0;
+    }
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER start;
+    start.LowPart = created.dwLowDateTime;
+    start.HighPart = created.dwHighDateTime;
+    ULARGE_INTEGER current;
+    current.LowPart = now.dwLowDateTime;
+    current.HighPart = now.dwHighDateTime;
+    // A clock set back meanwhile counts as no time at all.
+    return current.QuadPart > start.QuadPart ? (current.QuadPart - start.QuadPart) / 10000 : 0;
+}
+
+[[noreturn]] void EndProcessQuietly() noexcept
+{
+    TerminateProcess(GetCurrentProcess(), /* uExitCode */ 0);
+    // TerminateProcess on the own process does not return; should it, the
+    // thread waits for the end rather than go back into the run.
+    for (;;)
+    {
+        Sleep(INFINITE);
+    }
+}
+} // namespace
+
+CRunDeadline::CRunDeadline(DWORD deadlineMs, CleanUpFunction cleanUp) noexcept : m_cleanUp(cleanUp)
+{
+    const ULONGLONG age = ProcessAgeMs();
+    const ULONGLONG left = age < deadlineMs ? deadlineMs - age : 0;
+    const ULONGLONG now = GetTickCount64();
+    m_deadline = now + left;
+    const ULONGLONG reserve = deadlineMs / kCleanUpShare;
+    m_cutOff = left > reserve ? m_deadline - reserve : now;
+
+    m_finished.reset(CreateEventW(/* lpEventAttributes */ nullptr, /* bManualReset */ TRUE,
+                                  /* bInitialState */ FALSE, /* lpName */ nullptr));
+    if (m_finished)
+    {
+        m_watcher.reset(CreateThread(/* lpThreadAttributes */ nullptr, kWatcherStackBytes, &Watch,
+                                     this, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                     /* lpThreadId */ nullptr));
+    }
+}
+
+CRunDeadline::~CRunDeadline()
+{
+    if (m_watcher)
+    {
+        SetEvent(m_finished.get());
+        // The watcher reads this object: it must be gone before the object is.
+        WaitForSingleObject(m_watcher.get(), INFINITE);
+    }
+}
+
+void CRunDeadline::CleanUpOnce()
+{
+    if (!ClaimCleanUp())
+    {
+        // The waiting thread is cleaning up and ends the process. Returning
+        // would let the run exit on its own while that clean-up is half done.
+        WaitForSingleObject(m_watcher.get(), INFINITE);
+        EndProcessQuietly();
+    }
+    m_cleanUp();
+}
+
+bool CRunDeadline::ClaimCleanUp() noexcept
+{
+    return !m_cleanUpClaimed.exchange(true);
+}
+
+DWORD CRunDeadline::MillisecondsUntil(ULONGLONG moment) const noexcept
+{
+    const ULONGLONG now = GetTickCount64();
+    // Below INFINITE: a wait of 49 days is long enough.
+    return moment > now ? static_cast<DWORD>(std::min<ULONGLONG>(moment - now, INFINITE - 1)) : 0;
+}
+
+DWORD WINAPI CRunDeadline::Watch(void* context)
+{
+    auto& self = *static_cast<CRunDeadline*>(context);
+    if (WaitForSingleObject(self.m_finished.get(), self.MillisecondsUntil(self.m_cutOff)) !=
+        WAIT_TIMEOUT)
+    {
+        return 0;
+    }
+    if (self.ClaimCleanUp())
+    {
+        // The report under way is abandoned where it stands, as a failed one.
+        self.m_cleanUp();
+        EndProcessQuietly();
+    }
+    // The main thread is cleaning up; it too has until the deadline.
+    if (WaitForSingleObject(self.m_finished.get(), self.MillisecondsUntil(self.m_deadline)) ==
+        WAIT_TIMEOUT)
+    {
+        EndProcessQuietly();
+    }
+    return 0;
+}
