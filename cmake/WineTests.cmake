@@ -76,6 +76,9 @@ function(zorvik_add_gtest name)
     add_test(NAME ${name}
       COMMAND ${PROJECT_SOURCE_DIR}/tools/wine/testnet exec ${ZORVIK_TEST_NETNS}
               ${ARG_LAUNCHER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  elseif(ARG_LAUNCHER)
+    # Natively (Windows): the launcher starts its servers and runs the program.
+    add_test(NAME ${name} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}>)
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()
