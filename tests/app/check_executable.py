@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Checks the built program's PE headers, imports, sections and resources.
 
-Usage: check_executable.py OBJDUMP EXE
+Usage: check_executable.py OBJDUMP EXE VERSION
+
+VERSION is the project's version (CMake's PROJECT_VERSION), which the version
+resource must carry.
 """
 import re
 import struct
@@ -9,7 +12,7 @@ import subprocess
 import sys
 import unittest
 
-OBJDUMP, EXE = sys.argv[1], sys.argv[2]
+OBJDUMP, EXE, VERSION = sys.argv[1], sys.argv[2], sys.argv[3]
 
 # DLLs that ship with every supported Windows; anything else would have to be
 # installed beside the program.
@@ -109,15 +112,28 @@ class ExecutableTest(unittest.TestCase):
         self.assertRegex(text, r'<requestedExecutionLevel\s+level="asInvoker"\s+uiAccess="false"\s*/>')
         self.assertEqual(4, len(re.findall(r"<supportedOS Id=", text)), "Windows 7, 8, 8.1, 10/11")
 
-    def test_version_resource_names_product_and_file_versions(self):
+    def test_version_resource_carries_the_project_version(self):
         versions = [data for (kind, _, _), data in self.image.resources().items() if kind == RT_VERSION]
         self.assertEqual(1, len(versions))
-        strings = versions[0].decode("utf-16-le", errors="replace")
+        resource = versions[0]
+        strings = resource.decode("utf-16-le", errors="replace")
         self.assertIn("VS_VERSION_INFO", strings)
-        self.assertIn("ProductVersion", strings)
-        self.assertIn("FileVersion", strings)
-        # VS_FIXEDFILEINFO starts with its signature.
-        self.assertIn(struct.pack("<I", 0xFEEF04BD), versions[0])
+        parts = [int(part) for part in VERSION.split(".")]
+        parts += [0] * (4 - len(parts))
+        dotted = ".".join(map(str, parts))
+        # The text values, each key followed by padding and its value.
+        for key in ("FileVersion", "ProductVersion"):
+            with self.subTest(key):
+                found = re.findall(key + r"\0+([^\0]*)\0", strings)
+                self.assertEqual([dotted], found)
+        # VS_FIXEDFILEINFO: signature, structure version, then the file and
+        # product versions as two DWORDs each (major.minor, patch.build).
+        fixed = resource.find(struct.pack("<I", 0xFEEF04BD))
+        self.assertGreater(fixed, 0, "no VS_FIXEDFILEINFO")
+        file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<4I", resource, fixed + 8)
+        packed = (parts[0] << 16 | parts[1], parts[2] << 16 | parts[3])
+        self.assertEqual(packed, (file_ms, file_ls), "FILEVERSION")
+        self.assertEqual(packed, (product_ms, product_ls), "PRODUCTVERSION")
 
 
 if __name__ == "__main__":
