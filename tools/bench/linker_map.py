@@ -1,6 +1,6 @@
-"""Where an executable's bytes come from, read from the GNU linker's map
-(-Wl,-Map): the size of every input section that lands in the image,
-summed per object file or archive member."""
+"""Where an executable's bytes come from, read from the linker's map
+(-Wl,-Map, GNU ld's or lld's): the size of every input section that lands in
+the image, summed per object file or archive member."""
 
 import collections
 import os
@@ -30,11 +30,40 @@ def library(name):
     return match.group(1) if match else name
 
 
+# lld: address, size, alignment, then the output section, an input section
+# (indented 8 more) or a symbol (16 more).
+_LLD_LINE = re.compile(r"^[0-9a-f]+ ([0-9a-f]+) +\d+ ( *)(\S.*)$")
+_LLD_INPUT = re.compile(r"^(.*):\((\S+)\)$")
+
+
+def _lld_contributions(lines):
+    sizes = collections.Counter()
+    sections = {}
+    current = None
+    for line in lines[1:]:
+        match = _LLD_LINE.match(line)
+        if not match:
+            continue
+        size, indent, text = int(match.group(1), 16), len(match.group(2)), match.group(3)
+        if indent == 0:
+            current = text
+            sections[current] = size
+        elif indent == 8 and not current.startswith(SKIPPED_OUTPUT):
+            placed = _LLD_INPUT.match(text)
+            if placed:
+                name = "(linker-generated)" if placed.group(1) == "<internal>" else origin(placed.group(1))
+                sizes[name] += size
+    return sizes, {name: size for name, size in sections.items()
+                   if not name.startswith(SKIPPED_OUTPUT) and size}
+
+
 def contributions(map_path):
     """{origin: bytes} over every input section placed in the image, and
     {output section: size} as the map states them."""
     with open(map_path, encoding="utf-8", errors="replace") as file:
         lines = file.read().splitlines()
+    if lines and lines[0].split()[:3] == ["Address", "Size", "Align"]:
+        return _lld_contributions(lines)
     start = next(i for i, line in enumerate(lines) if line.startswith("Linker script and memory map"))
     sizes = collections.Counter()
     sections = {}

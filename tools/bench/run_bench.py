@@ -31,7 +31,7 @@ from wine_run import RUN_ONCE_KEY, RUN_ONCE_VALUE, WinePrefix, reg_string, sessi
 
 # The identifier the floor program's messages carry (bench/floor/FloorMessages.h).
 SESSION_ID = "{5D3A9C21-7E4B-4F08-A1C6-92B0E8D4F317}"
-SIZE_LIMIT = 300 * 1024
+SIZE_LIMIT = 160 * 1024  # at most
 # DLLs that ship with every supported Windows (tests/app/check_executable.py).
 SYSTEM_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll",
                "shell32.dll", "shlwapi.dll", "user32.dll", "wininet.dll"}
@@ -100,7 +100,7 @@ def machine():
         ("RAM", "%.1f GiB" % (kib / 1024 / 1024)),
         ("OS", "%s, Linux %s" % (os_name, platform.release())),
         ("Wine", first_line(["wine", "--version"]) + ", 32-bit prefix, warm wineserver"),
-        ("Compiler", first_line(["i686-w64-mingw32-g++-posix", "--version"])),
+        ("Compiler", first_line(["clang++", "--version"]) + ", i686-w64-mingw32, lld (the default preset)"),
         ("Commit", commit),
         ("Date", datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")),
     ]
@@ -435,9 +435,9 @@ def write_report(path, facts, whole, micro, size, rounds):
 
     # 5
     lines += ["", "## 5. Size of the release executable", "",
-              "`build/bin/ZorvikUpdateReport.exe`: **%d bytes (%.1f KiB)** (target < 300 KiB: %s). "
+              "`build/bin/ZorvikUpdateReport.exe`: **%d bytes (%.1f KiB)** (target ≤ 160 KiB: %s). "
               "It imports %s only: the C and C++ runtimes are linked statically."
-              % (size["bytes"], size["bytes"] / 1024, verdict(size["bytes"] < SIZE_LIMIT),
+              % (size["bytes"], size["bytes"] / 1024, verdict(size["bytes"] <= SIZE_LIMIT),
                  ", ".join(size["imports"])),
               "",
               "The program used to link libstdc++'s default terminate handler, which prints the "
@@ -465,8 +465,8 @@ def write_report(path, facts, whole, micro, size, rounds):
     for name, value in size["members"].most_common(8):
         lines.append("| %s | %d |" % (label(name), value))
     bad_imports = sorted(set(size["imports"]) - SYSTEM_DLLS)
-    summary.append(("5. Release executable size", "%.1f KiB" % (size["bytes"] / 1024), "< 300 KiB",
-                    size["bytes"] < SIZE_LIMIT and not bad_imports))
+    summary.append(("5. Release executable size", "%.1f KiB" % (size["bytes"] / 1024), "≤ 160 KiB",
+                    size["bytes"] <= SIZE_LIMIT and not bad_imports))
 
     # Misses, with the measurements that explain them.
     misses = []
@@ -505,7 +505,7 @@ def write_report(path, facts, whole, micro, size, rounds):
     if not url_ok:
         misses.append("**URL allocations.** EscapeUrlText made %g and ParseUrl %g per call."
                       % (escape_allocs, parse_allocs))
-    if size["bytes"] >= SIZE_LIMIT or bad_imports:
+    if size["bytes"] > SIZE_LIMIT or bad_imports:
         misses.append("**Size.** %d bytes; imports beyond the system DLLs: %s."
                       % (size["bytes"], ", ".join(bad_imports) or "none"))
 
