@@ -43,7 +43,9 @@ def parse_arguments(argv):
                         help="ok: SOAP response (200); fault: SOAP fault (500); "
                              "http500: HTML error page (500); garbage: bytes that are not "
                              "XML (200); delay: wait --delay seconds, then ok; close: hang "
-                             "up without an answer")
+                             "up without an answer; silent: never answer; trickle: the "
+                             "answer a byte every half second, for ever; endless: an "
+                             "endless chunked body")
     parser.add_argument("--delay", type=float, default=5.0,
                         help="seconds to wait before answering in mode delay (default 5)")
     parser.add_argument("--forward", metavar="HOST:PORT",

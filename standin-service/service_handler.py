@@ -12,8 +12,14 @@ import soap_answers
 from request_check import check_request
 from request_record import make_record, now_text
 
-# Answers the modes give, beyond the normal one.
-MODES = ("ok", "fault", "http500", "garbage", "delay", "close")
+# Answers the modes give, beyond the normal one. The last three never finish
+# answering: they hold a client to its own deadline.
+MODES = ("ok", "fault", "http500", "garbage", "delay", "close", "silent", "trickle", "endless")
+
+# Pace of the modes that never finish answering.
+_TRICKLE_INTERVAL_SECONDS = 0.5
+_ENDLESS_CHUNK = b"<!-- the answer goes on -->" * 40
+_ENDLESS_INTERVAL_SECONDS = 0.02
 
 _IDLE_TIMEOUT_SECONDS = 60
 
@@ -93,6 +99,9 @@ class MetricsRequestHandler(http.server.BaseHTTPRequestHandler):
 
         if self.config.mode == "delay":
             time.sleep(self.config.delay)
+        if answer_kind in ("silent", "trickle", "endless"):
+            self._answer_without_end(answer_kind, answer)
+            return
         if answer is None:
             # "close": hang up without a single byte of answer.
             self.close_connection = True
@@ -106,8 +115,11 @@ class MetricsRequestHandler(http.server.BaseHTTPRequestHandler):
         config = self.config
         if config.forward_to is not None:
             return "forward", None
-        if config.mode == "close":
-            return "close", None
+        if config.mode in ("close", "silent"):
+            return config.mode, None
+        if config.mode in ("trickle", "endless"):
+            return config.mode, _with_headers(
+                soap_answers.operation_response(config.namespace_uri, verdict.operation))
         if config.mode == "http500":
             return "http500", _with_headers(soap_answers.html_error_page())
         if config.mode == "garbage":
@@ -172,6 +184,40 @@ class MetricsRequestHandler(http.server.BaseHTTPRequestHandler):
             return 502, "Bad Gateway", [("Content-Type", "text/plain; charset=utf-8")], \
                 text.encode("utf-8")
 
+    def _answer_without_end(self, kind, answer):
+        """Holds the connection until the client gives up: says nothing
+        (silent), sends the answer a byte at a time and then more body bytes
+        for ever (trickle), or sends an endless chunked body (endless)."""
+        self.close_connection = True
+        try:
+            if kind == "silent":
+                self._wait_for_hang_up()
+                return
+            status, reason, headers, body = answer
+            if kind == "trickle":
+                head = _head(status, reason, headers + [("Content-Length", str(1 << 30))])
+                for byte in _endless(head + body, b" "):
+                    self.wfile.write(byte)
+                    self.wfile.flush()
+                    time.sleep(_TRICKLE_INTERVAL_SECONDS)
+            else:
+                self.wfile.write(_head(status, reason, headers + [("Transfer-Encoding", "chunked")]))
+                while True:
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(_ENDLESS_CHUNK), _ENDLESS_CHUNK))
+                    self.wfile.flush()
+                    time.sleep(_ENDLESS_INTERVAL_SECONDS)
+        except OSError:
+            pass  # the client has gone, which is the end of the answer
+
+    def _wait_for_hang_up(self):
+        self.connection.settimeout(_TRICKLE_INTERVAL_SECONDS)
+        while True:
+            try:
+                if not self.connection.recv(4096):
+                    return
+            except (TimeoutError, socket.timeout):
+                continue
+
     def _send(self, status, reason, headers, body, close):
         try:
             self.send_response(status, reason)
@@ -187,6 +233,20 @@ class MetricsRequestHandler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError):
             # The client gave up waiting (a delayed answer, say).
             self.close_connection = True
+
+
+def _head(status, reason, headers):
+    lines = ["HTTP/1.1 %d %s" % (status, reason)] + ["%s: %s" % header for header in headers]
+    return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+
+
+def _endless(start, filler):
+    """Each byte of start, then filler's bytes again and again: one at a time."""
+    for index in range(len(start)):
+        yield start[index:index + 1]
+    while True:
+        for index in range(len(filler)):
+            yield filler[index:index + 1]
 
 
 def _with_headers(answer):

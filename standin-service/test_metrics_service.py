@@ -63,6 +63,22 @@ def downloaded_text(session=program.FALLBACK_SESSION, package_id="11", result_id
         "PackageId": package_id, "ResultId": result_id, "Session": session})
 
 
+def _read_for(connection, seconds):
+    """Whatever arrives on the connection within the given time."""
+    data = b""
+    deadline = time.monotonic() + seconds
+    while (left := deadline - time.monotonic()) > 0:
+        connection.settimeout(left)
+        try:
+            chunk = connection.recv(65536)
+        except (TimeoutError, socket.timeout):
+            break
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
 def assert_soap_fault(case, answer, faultcode):
     status, headers, body = answer
     case.assertEqual(status, 500)
@@ -429,6 +445,25 @@ class AnswerModesTest(unittest.TestCase):
         self.assertIsNone(answer)
         self.assertEqual(records[0]["answer"], "close")
         self.assertTrue(records[0]["valid"])
+
+    def test_answers_that_never_end_hold_the_client_until_it_hangs_up(self):
+        # (mode, what arrives within the read's time-out)
+        cases = [("silent", lambda data: data == b""),
+                 ("trickle", lambda data: b"HTTP/1.1 200 OK"[:len(data)] == data and 1 <= len(data) <= 6),
+                 ("endless", lambda data: b"Transfer-Encoding: chunked" in data and len(data) > 4096)]
+        for mode, expected in cases:
+            with self.subTest(mode):
+                service = StandInService("--mode", mode)
+                try:
+                    with socket.create_connection(("127.0.0.1", service.port), timeout=5) as connection:
+                        connection.sendall(program_request())
+                        data = _read_for(connection, 2.0)
+                    self.assertTrue(expected(data), data[:200])
+                    records = service.records()
+                    self.assertEqual([True], [r["valid"] for r in records])
+                    self.assertEqual(mode, records[0]["answer"])
+                finally:
+                    service.stop()
 
     def test_namespace_host_option_changes_the_expected_namespace(self):
         answer, _, records = self.run_mode("--namespace-host", "schemas.example.test")
