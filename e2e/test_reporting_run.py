@@ -4,11 +4,16 @@ stand-in metrics service through the prefix's proxy settings, and the
 registry and session file inspected afterwards.
 
 Usage: test_reporting_run.py --exe EXE --holder HOLDFILE_EXE --template PREFIX
-                             --workdir DIR [--heap-validation] [unittest arguments]
-Runs inside the test run's private network namespace.
+                             --workdir DIR --deadline SECONDS
+                             --short-deadline-exe EXE --short-deadline SECONDS
+                             [--heap-validation] [--win64] [unittest arguments]
+Runs inside the test run's private network namespace. With --win64 the
+template is a 64-bit prefix, where the 32-bit program runs as on 64-bit
+Windows, and the cases of the registry's two views run too.
 """
 import os
 import shutil
+import subprocess
 import sys
 import time
 import unittest
@@ -18,8 +23,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 
 from standin_process import StandInService  # noqa: E402
 from wine_run import (HEAP_FLAGS_KEY, OPMODE_KEY, RUN_ONCE_KEY, RUN_ONCE_VALUE,  # noqa: E402
-                      SAX_READER_CLASS_KEY, WinePrefix, counted_string, reg_string, run_suite,
-                      session_file_bytes, suite_options, windows_path)
+                      SAX_READER_CLASS_KEY, WINEPREFIX_TOOL, WinePrefix, counted_string,
+                      reg_string, run_suite, session_file_bytes, suite_options, windows_path)
 
 FALLBACK = "{3E9B6824-12DB-43CA-983D-B1A32D32F509}"
 GUID = "{6F1D2C3B-8A4E-4B7F-9C0D-1E2F3A4B5C6D}"
@@ -35,6 +40,10 @@ prefix = None
 def setUpModule():
     global prefix
     path = os.path.join(options.workdir, "prefix")
+    if options.win64:
+        # Made on first use and kept, like the run's 32-bit template.
+        subprocess.run([WINEPREFIX_TOOL, "template", options.template],
+                       env=dict(os.environ, WINEARCH="win64"), check=True)
     prefix = WinePrefix(options.template, path)
     if options.heap_validation:
         prefix.import_reg("[%s]\n\"GlobalFlag\"=dword:00000080\n" % HEAP_FLAGS_KEY)
@@ -54,6 +63,9 @@ class ReportingRun(unittest.TestCase):
             "[-%s]\n[%s]\n%s=%s\n\"Sibling\"=\"C:\\\\windows\\\\notepad.exe\"\n"
             % (OPMODE_KEY, RUN_ONCE_KEY, reg_string(RUN_ONCE_VALUE),
                reg_string("C:\\Program Files\\Zorvik\\ZorvikUpdateReport.exe")))
+        if options.win64:
+            for view in ("/reg:32", "/reg:64"):
+                prefix.wine("reg", "delete", OPMODE_KEY, "/f", view)
         shutil.rmtree(prefix.session_folder(), ignore_errors=True)
         os.makedirs(prefix.session_folder())
 
@@ -66,7 +78,7 @@ class ReportingRun(unittest.TestCase):
     def set_opmode(self, reg_value):
         prefix.import_reg("[%s]\n\"Opmode\"=%s\n" % (OPMODE_KEY, reg_value))
 
-    def run_program(self, *service_arguments, service_running=True):
+    def run_program(self, *service_arguments, service_running=True, exe=None):
         """Runs the program once against a fresh stand-in; returns its records."""
         with StandInService(*service_arguments) as service:
             if not service_running:
@@ -75,7 +87,9 @@ class ReportingRun(unittest.TestCase):
             else:
                 port = service.port
             prefix.use_proxy(port)
-            result = prefix.wine(options.exe, timeout=120)
+            started = time.monotonic()
+            result = prefix.wine(exe or options.exe, timeout=120)
+            self.elapsed = time.monotonic() - started
             records = service.records() if service_running else []
         self.assertEqual(0, result.exit_code, "exit code")
         self.assertEqual(b"", result.stdout, "nothing printed")
@@ -83,8 +97,9 @@ class ReportingRun(unittest.TestCase):
         self.assertEqual(b"", result.stderr, "nothing printed")
         return records
 
-    def assert_run_messages(self, records, session, host="metrics.tarnwell.com"):
-        self.assertEqual(["CountUpdateDownloaded", "CountUpdateInstalled"],
+    def assert_run_messages(self, records, session, host="metrics.tarnwell.com", count=2):
+        """The run's first `count` messages, each exactly as the program sends it."""
+        self.assertEqual(["CountUpdateDownloaded", "CountUpdateInstalled"][:count],
                          [r["operation"] for r in records])
         for record, result_id in zip(records, ("0", "8")):
             self.assertTrue(record["valid"], record["reasons"])
@@ -172,6 +187,23 @@ class ReportingRun(unittest.TestCase):
                 self.assert_run_messages(records, GUID)
                 self.assert_cleaned_up()
 
+    def test_services_that_never_finish_answering_meet_the_deadline(self):
+        # One case runs the program as shipped, with its real deadline.
+        cases = [("silent", options.exe, options.deadline),
+                 ("trickle", options.short_deadline_exe, options.short_deadline),
+                 ("endless", options.short_deadline_exe, options.short_deadline)]
+        for mode, exe, deadline in cases:
+            with self.subTest(mode):
+                self.setUp()
+                self.write_session(session_file_bytes(GUID))
+                records = self.run_program("--mode", mode, exe=exe)
+                # The first report is under way when the deadline passes; the
+                # second is abandoned, not retried.
+                self.assert_run_messages(records, GUID, count=1)
+                # Wine's own start-up and end are outside the program's clock.
+                self.assertLess(self.elapsed, deadline + 15)
+                self.assert_cleaned_up()
+
     def test_service_refusing_connections(self):
         self.write_session(session_file_bytes(GUID))
         self.assertEqual([], self.run_program(service_running=False))
@@ -205,6 +237,27 @@ class ReportingRun(unittest.TestCase):
         self.assertTrue(os.path.exists(prefix.session_file()), "a locked file is not deleted")
         self.assertNotIn(RUN_ONCE_VALUE, prefix.reg_values(RUN_ONCE_KEY))
 
+    def test_opmode_in_each_registry_view(self):
+        # The 32-bit program reads the 32-bit view, where a 32-bit installer
+        # writes; a value in the 64-bit view alone is not seen.
+        if not options.win64:
+            self.skipTest("a 32-bit prefix has one registry view")
+        cases = [({"/reg:32": 1}, HOSTS[1]), ({"/reg:64": 1}, HOSTS[None]),
+                 ({"/reg:32": 0, "/reg:64": 1}, HOSTS[0])]
+        for views, host in cases:
+            with self.subTest(views):
+                self.setUp()
+                for view, value in views.items():
+                    result = prefix.wine("reg", "add", OPMODE_KEY, "/v", "Opmode", "/t", "REG_DWORD",
+                                         "/d", str(value), "/f", view)
+                    self.assertEqual(0, result.exit_code, result.stderr)
+                for view in ("/reg:32", "/reg:64"):
+                    query = prefix.wine("reg", "query", OPMODE_KEY, "/v", "Opmode", view)
+                    self.assertEqual(view in views, query.exit_code == 0, view)
+                self.write_session(session_file_bytes(GUID))
+                self.assert_run_messages(self.run_program(), GUID, host=host)
+                self.assert_cleaned_up()
+
     def test_unregistered_sax_reader_sends_nothing(self):
         saved = prefix.export_key(SAX_READER_CLASS_KEY)
         prefix.import_reg("[-%s]\n" % SAX_READER_CLASS_KEY)
@@ -219,7 +272,11 @@ class ReportingRun(unittest.TestCase):
 def main():
     global options
     options, arguments = suite_options(("--holder", {"required": True}),
-                                       ("--heap-validation", {"action": "store_true"}))
+                                       ("--deadline", {"required": True, "type": int}),
+                                       ("--short-deadline-exe", {"required": True}),
+                                       ("--short-deadline", {"required": True, "type": int}),
+                                       ("--heap-validation", {"action": "store_true"}),
+                                       ("--win64", {"action": "store_true"}))
     run_suite(arguments)
 
 

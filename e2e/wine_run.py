@@ -51,6 +51,9 @@ class WinePrefix:
     def __init__(self, template, path, debug="-all,err+heap,warn+heap"):
         self.path = path = os.path.abspath(path)
         self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG=debug)
+        # Wine refuses a prefix of the other kind than WINEARCH names.
+        if os.path.isdir(os.path.join(template, "drive_c", "windows", "syswow64")):
+            self.env["WINEARCH"] = "win64"
         subprocess.run([WINEPREFIX_TOOL, "clone", template, path], check=True)
         subprocess.run([WINEPREFIX_TOOL, "start"], env=self.env, check=True)
         self._scratch = tempfile.mkdtemp(prefix="wine-run-", dir=os.path.dirname(path))
