@@ -6,7 +6,6 @@ namespace
 {
 // The last twelfth of the run (5 s of a minute) is kept for the clean-up.
 constexpr DWORD kCleanUpShare = 12;
-constexpr SIZE_T kWatcherStackBytes = 64 * 1024;
 
 // Milliseconds since the process was created; 0 when that cannot be told.
 ULONGLONG ProcessAgeMs() noexcept
@@ -56,9 +55,10 @@ CRunDeadline::CRunDeadline(DWORD deadlineMs, CleanUpFunction cleanUp) noexcept :
                                   /* bInitialState */ FALSE, /* lpName */ nullptr));
     if (m_finished)
     {
-        m_watcher.reset(CreateThread(/* lpThreadAttributes */ nullptr, kWatcherStackBytes, &Watch,
-                                     this, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                     /* lpThreadId */ nullptr));
+        // The program's default stack: the clean-up calls into the shell,
+        // which may load libraries on this thread.
+        m_watcher.reset(CreateThread(/* lpThreadAttributes */ nullptr, /* dwStackSize */ 0, &Watch,
+                                     this, /* dwCreationFlags */ 0, /* lpThreadId */ nullptr));
     }
 }
 
