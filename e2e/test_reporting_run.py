@@ -4,8 +4,8 @@ stand-in metrics service through the prefix's proxy settings, and the
 registry and session file inspected afterwards.
 
 Usage: test_reporting_run.py --exe EXE --holder HOLDFILE_EXE --template PREFIX
-                             --workdir DIR --deadline SECONDS
-                             --short-deadline-exe EXE --short-deadline SECONDS
+                             --workdir DIR [--deadline SECONDS
+                             --short-deadline-exe EXE --short-deadline SECONDS]
                              [--heap-validation] [--win64] [unittest arguments]
 Runs inside the test run's private network namespace. With --win64 the
 template is a 64-bit prefix, where the 32-bit program runs as on 64-bit
@@ -188,6 +188,8 @@ class ReportingRun(unittest.TestCase):
                 self.assert_cleaned_up()
 
     def test_services_that_never_finish_answering_meet_the_deadline(self):
+        self.assertTrue(options.deadline and options.short_deadline_exe and options.short_deadline,
+                        "this case needs --deadline, --short-deadline-exe and --short-deadline")
         # One case runs the program as shipped, with its real deadline.
         cases = [("silent", options.exe, options.deadline),
                  ("trickle", options.short_deadline_exe, options.short_deadline),
@@ -272,9 +274,9 @@ class ReportingRun(unittest.TestCase):
 def main():
     global options
     options, arguments = suite_options(("--holder", {"required": True}),
-                                       ("--deadline", {"required": True, "type": int}),
-                                       ("--short-deadline-exe", {"required": True}),
-                                       ("--short-deadline", {"required": True, "type": int}),
+                                       ("--deadline", {"type": int}),
+                                       ("--short-deadline-exe", {}),
+                                       ("--short-deadline", {"type": int}),
                                        ("--heap-validation", {"action": "store_true"}),
                                        ("--win64", {"action": "store_true"}))
     run_suite(arguments)
