@@ -200,8 +200,13 @@ class ReportingRun(unittest.TestCase):
                 self.write_session(session_file_bytes(GUID))
                 records = self.run_program("--mode", mode, exe=exe)
                 # The first report is under way when the deadline passes; the
-                # second is abandoned, not retried.
-                self.assert_run_messages(records, GUID, count=1)
+                # second is abandoned, not retried. A short deadline may pass
+                # before a slow start (full heap validation) has posted even
+                # the first; whatever was posted is exact.
+                if exe == options.exe:
+                    self.assertEqual(1, len(records))
+                self.assertLessEqual(len(records), 1)
+                self.assert_run_messages(records, GUID, count=len(records))
                 # Wine's own start-up and end are outside the program's clock.
                 self.assertLess(self.elapsed, deadline + 15)
                 self.assert_cleaned_up()
