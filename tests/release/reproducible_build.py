@@ -11,10 +11,12 @@ Only the program's target is built, without tests and benchmarks.
 import argparse
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "app"))
+from pe_image import PeImage  # noqa: E402
 
 
 def build(source, toolchain, folder, epoch):
@@ -30,25 +32,6 @@ def build(source, toolchain, folder, epoch):
                    env=env, check=True, stdout=subprocess.DEVNULL)
     with open(os.path.join(folder, "bin", "ZorvikUpdateReport.exe"), "rb") as f:
         return f.read()
-
-
-def pe_timestamp(data):
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    return struct.unpack_from("<I", data, pe + 8)[0]
-
-
-def where(data, offset):
-    """The header or section an offset falls in, to say what differs."""
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections, _, _, _, optional_size = struct.unpack_from("<HIIIH", data, pe + 6)
-    table = pe + 24 + optional_size
-    if offset < table + 40 * sections:
-        return "the headers (PE header at %#x)" % pe
-    for i in range(sections):
-        name, _, _, raw_size, raw_ptr = struct.unpack_from("<8sIIII", data, table + 40 * i)
-        if raw_ptr <= offset < raw_ptr + raw_size:
-            return "section %s" % name.rstrip(b"\0").decode(errors="replace")
-    return "no section"
 
 
 def main():
@@ -72,10 +55,11 @@ def main():
                       min(len(first), len(second)))
         failures.append("the two builds differ: %d and %d bytes, first difference at offset %#x "
                         "(%d) in %s: %s vs %s" % (
-                            len(first), len(second), offset, offset, where(first, offset),
+                            len(first), len(second), offset, offset, PeImage(first).section_at(offset),
                             first[offset:offset + 16].hex(), second[offset:offset + 16].hex()))
-    if pe_timestamp(first) != int(commit_time):
-        failures.append("PE time stamp %d is not the commit's time %s" % (pe_timestamp(first), commit_time))
+    timestamp = PeImage(first).timestamp
+    if timestamp != int(commit_time):
+        failures.append("PE time stamp %d is not the commit's time %s" % (timestamp, commit_time))
     for folder in (args.source, first_dir, second_dir, os.path.expanduser("~")):
         path = os.path.realpath(folder).encode()
         for encoded in (path, path.decode().encode("utf-16-le")):
@@ -87,7 +71,7 @@ def main():
     if failures:
         return 1
     print("Two builds, %d bytes each, are identical; PE time stamp %d (the commit's time)"
-          % (len(first), pe_timestamp(first)))
+          % (len(first), timestamp))
     return 0
 
 
