@@ -15,6 +15,13 @@ set(ZORVIK_TEST_ENVIRONMENT
   "ZORVIK_WINE_TEMPLATE=${ZORVIK_WINE_DIR}/template"
   "ZORVIK_TEST_NETNS=${ZORVIK_TEST_NETNS}"
 )
+# A 64-bit build runs in a 64-bit prefix through Wine's 64-bit loader alone,
+# which also starts where the kernel refuses the 32-bit one.
+set(ZORVIK_TEST_PATH_MODIFICATION "")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  list(APPEND ZORVIK_TEST_ENVIRONMENT "WINEARCH=win64")
+  set(ZORVIK_TEST_PATH_MODIFICATION "PATH=path_list_prepend:${PROJECT_SOURCE_DIR}/tools/wine/bin64")
+endif()
 
 # The same settings for scripts that must reach the run's prefix, such as the
 # clean-up after an interrupted run.
@@ -32,18 +39,25 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
 
   add_test(NAME wine_prefix_setup COMMAND ${ZORVIK_HARNESS_DIR}/prefix-setup)
   add_test(NAME wine_prefix_cleanup COMMAND ${ZORVIK_HARNESS_DIR}/prefix-cleanup)
-  set_tests_properties(wine_prefix_setup PROPERTIES
-    FIXTURES_SETUP wine_prefix ENVIRONMENT "${ZORVIK_TEST_ENVIRONMENT}")
-  set_tests_properties(wine_prefix_cleanup PROPERTIES
-    FIXTURES_CLEANUP wine_prefix ENVIRONMENT "${ZORVIK_TEST_ENVIRONMENT}")
+  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix)
+  set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix)
+  foreach(_zorvik_fixture wine_prefix_setup wine_prefix_cleanup)
+    set_tests_properties(${_zorvik_fixture} PROPERTIES
+      ENVIRONMENT "${ZORVIK_TEST_ENVIRONMENT}"
+      ENVIRONMENT_MODIFICATION "${ZORVIK_TEST_PATH_MODIFICATION}"
+      LABELS wine)
+  endforeach()
 endif()
 
-# Marks a test as one that runs in the run's prefix and namespace.
+# Marks a test as one that runs in the run's prefix and namespace (label
+# "wine", so that ctest -LE wine runs the rest on a machine without Wine).
 function(zorvik_use_wine_prefix test)
   if(ZORVIK_UNDER_WINE)
     set_tests_properties(${test} PROPERTIES
       FIXTURES_REQUIRED wine_prefix
-      ENVIRONMENT "${ZORVIK_TEST_ENVIRONMENT}")
+      ENVIRONMENT "${ZORVIK_TEST_ENVIRONMENT}"
+      ENVIRONMENT_MODIFICATION "${ZORVIK_TEST_PATH_MODIFICATION}")
+    set_property(TEST ${test} APPEND PROPERTY LABELS wine)
   endif()
   set_tests_properties(${test} PROPERTIES TIMEOUT 600)
 endfunction()

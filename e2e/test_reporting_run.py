@@ -248,7 +248,7 @@ class ReportingRun(unittest.TestCase):
         # The 32-bit program reads the 32-bit view, where a 32-bit installer
         # writes; a value in the 64-bit view alone is not seen.
         if not options.win64:
-            self.skipTest("a 32-bit prefix has one registry view")
+            self.skipTest("needs --win64: the 32-bit program in a 64-bit prefix")
         cases = [({"/reg:32": 1}, HOSTS[1]), ({"/reg:64": 1}, HOSTS[None]),
                  ({"/reg:32": 0, "/reg:64": 1}, HOSTS[0])]
         for views, host in cases:
