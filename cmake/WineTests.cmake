@@ -15,10 +15,13 @@ set(ZORVIK_TEST_ENVIRONMENT
   "ZORVIK_WINE_TEMPLATE=${ZORVIK_WINE_DIR}/template"
   "ZORVIK_TEST_NETNS=${ZORVIK_TEST_NETNS}"
 )
-# A 64-bit build runs in a 64-bit prefix through Wine's 64-bit loader alone,
-# which also starts where the kernel refuses the 32-bit one.
+# The shipped program is the 32-bit build. A 64-bit build of the same sources
+# is for testing only: it runs in a 64-bit prefix through Wine's 64-bit loader
+# alone, which also starts where the kernel refuses the 32-bit one.
+set(ZORVIK_SHIPPED_BUILD ON)
 set(ZORVIK_TEST_PATH_MODIFICATION "")
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(ZORVIK_SHIPPED_BUILD OFF)
   list(APPEND ZORVIK_TEST_ENVIRONMENT "WINEARCH=win64")
   set(ZORVIK_TEST_PATH_MODIFICATION "PATH=path_list_prepend:${PROJECT_SOURCE_DIR}/tools/wine/bin64")
 endif()
