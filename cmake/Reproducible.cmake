@@ -45,10 +45,6 @@ function(zorvik_reproducible_timestamp target)
   if(MSVC)
     # link.exe has no time stamp option; /Brepro puts a hash of the image there.
     target_link_options(${target} PRIVATE /Brepro)
-  elseif(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    # lld (the Clang toolchain's linker) ignores SOURCE_DATE_EPOCH but takes
-    # the COFF linker's /timestamp.
-    target_link_options(${target} PRIVATE "-Wl,-Xlink=/timestamp:${ZORVIK_SOURCE_DATE_EPOCH}")
   else()
     # GNU ld has no option for it, but reads SOURCE_DATE_EPOCH while it links.
     set_target_properties(${target} PROPERTIES CXX_LINKER_LAUNCHER

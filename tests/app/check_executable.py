@@ -25,6 +25,9 @@ SYSTEM_DLLS = {
     "shell32.dll", "shlwapi.dll", "user32.dll", "wininet.dll",
 }
 
+# The shipped program must not grow past this (it is 238.5 KiB as GCC makes it).
+SIZE_LIMIT = 245 * 1024
+
 IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
 IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
@@ -46,6 +49,9 @@ class ExecutableTest(unittest.TestCase):
         self.assertRegex(self.headers, r"Magic\s+010b\s+\(PE32\)")
         self.assertRegex(self.headers, r"Subsystem\s+00000002\s+\(Windows GUI\)")
         self.assertEqual(0x14C, self.image.machine)
+
+    def test_size_stays_within_its_limit(self):
+        self.assertLessEqual(os.path.getsize(EXE), SIZE_LIMIT)
 
     def test_imports_only_windows_system_dlls(self):
         imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", self.headers)}

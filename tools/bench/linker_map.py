@@ -1,5 +1,5 @@
 """Where an executable's bytes come from, read from the linker's map
-(-Wl,-Map, GNU ld's or lld's): the size of every input section that lands in
+(-Wl,-Map, GNU ld's): the size of every input section that lands in
 the image, summed per object file or archive member."""
 
 import collections
@@ -18,6 +18,8 @@ _MEMBER = re.compile(r"^(.*)\((.*)\)$")
 
 def origin(path):
     """'libstdc++.a(cp-demangle.o)' or 'crt2u.o' for an input file."""
+    if path == "dll stuff":  # GNU ld's name for the import stubs it makes
+        return "(linker-generated)"
     match = _MEMBER.match(path)
     if match:
         return "%s(%s)" % (os.path.basename(match.group(1)), match.group(2))
@@ -27,34 +29,7 @@ def origin(path):
 def library(name):
     """The archive of an origin, or the object itself."""
     match = _MEMBER.match(name)
-    return match.group(1) if match else name
-
-
-# lld: address, size, alignment, then the output section, an input section
-# (indented 8 more) or a symbol (16 more).
-_LLD_LINE = re.compile(r"^[0-9a-f]+ ([0-9a-f]+) +\d+ ( *)(\S.*)$")
-_LLD_INPUT = re.compile(r"^(.*):\((\S+)\)$")
-
-
-def _lld_contributions(lines):
-    sizes = collections.Counter()
-    sections = {}
-    current = None
-    for line in lines[1:]:
-        match = _LLD_LINE.match(line)
-        if not match:
-            continue
-        size, indent, text = int(match.group(1), 16), len(match.group(2)), match.group(3)
-        if indent == 0:
-            current = text
-            sections[current] = size
-        elif indent == 8 and not current.startswith(SKIPPED_OUTPUT):
-            placed = _LLD_INPUT.match(text)
-            if placed:
-                name = "(linker-generated)" if placed.group(1) == "<internal>" else origin(placed.group(1))
-                sizes[name] += size
-    return sizes, {name: size for name, size in sections.items()
-                   if not name.startswith(SKIPPED_OUTPUT) and size}
+    return match.group(1) if match and match.group(1) else name
 
 
 def contributions(map_path):
@@ -62,8 +37,6 @@ def contributions(map_path):
     {output section: size} as the map states them."""
     with open(map_path, encoding="utf-8", errors="replace") as file:
         lines = file.read().splitlines()
-    if lines and lines[0].split()[:3] == ["Address", "Size", "Align"]:
-        return _lld_contributions(lines)
     start = next(i for i, line in enumerate(lines) if line.startswith("Linker script and memory map"))
     sizes = collections.Counter()
     sections = {}
