@@ -18,9 +18,13 @@ MODES = ("ok", "fault", "http500", "garbage", "delay", "close", "silent", "trick
 
 # Pace of the modes that never finish answering: trickle a byte at a time.
 _TRICKLE_INTERVAL_SECONDS = 0.5
-# Sent without a pause, as fast as the client takes it: a client that drains
-# the answer before closing always finds more.
-_ENDLESS_CHUNK = b"<!-- the answer goes on -->" * 40
+# Sent without a pause, in chunks of about 64 KiB, as fast as the client
+# takes them. A client that drains an unread answer as it closes the request
+# (Wine's WinINet does) reads only what is already waiting, and stops at the
+# first moment the socket is empty. Large writes keep the socket's buffers
+# full; small ones left it empty now and then on a busy machine, and such a
+# client then ended its request early.
+_ENDLESS_CHUNK = b"<!-- the answer goes on -->" * 2427
 
 _IDLE_TIMEOUT_SECONDS = 60
 
