@@ -12,7 +12,7 @@ const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 const wchar_t kRunOnceValue[] = L"ZorvikSoftwareUpdate";
 } // namespace
 
-void RemoveRunOnceValue()
+void RemoveRunOnceValue() noexcept
 {
     CUniqueHKey key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunOnceKey, /* ulOptions */ 0, KEY_ALL_ACCESS,
@@ -22,7 +22,7 @@ void RemoveRunOnceValue()
     }
 }
 
-void DeleteSessionFile()
+void DeleteSessionFile() noexcept
 {
     wchar_t appData[MAX_PATH] = {};
     if (SUCCEEDED(SHGetFolderPathW(/* hwnd */ nullptr, CSIDL_APPDATA, /* hToken */ nullptr,
@@ -30,7 +30,14 @@ void DeleteSessionFile()
         IsFullFolderPath(appData))
     {
         // Composed without a fixed limit: a long folder path gives a path the
-        // platform refuses, never one that overruns a buffer.
-        DeleteFileW(SessionFilePath(SessionFolderPath(appData)).c_str());
+        // platform refuses, never one that overruns a buffer. The deadline's
+        // thread calls this too, where nothing may escape.
+        try
+        {
+            DeleteFileW(SessionFilePath(SessionFolderPath(appData)).c_str());
+        }
+        catch (...)
+        {
+        }
     }
 }

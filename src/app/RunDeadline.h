@@ -21,7 +21,8 @@
 class CRunDeadline
 {
 public:
-    using CleanUpFunction = void (*)();
+    // Runs on either thread, so it must not raise.
+    using CleanUpFunction = void (*)() noexcept;
 
     // Starts watching. Without a thread (none could be made) the run simply
     // has no deadline.

@@ -1,5 +1,7 @@
 #include "session/File.h"
 
+#include <utility>
+
 CFile::~CFile()
 {
     Close();
@@ -44,11 +46,14 @@ FileState CFile::Close()
     {
         return m_state;
     }
-    if (m_handle != INVALID_HANDLE_VALUE && !CloseHandle(m_handle))
+    // The handle is given up whatever CloseHandle says: a handle whose close
+    // failed is not one to close again, since its value may by then name
+    // another object.
+    const HANDLE handle = std::exchange(m_handle, INVALID_HANDLE_VALUE);
+    if (handle != INVALID_HANDLE_VALUE && !CloseHandle(handle))
     {
         return MapLastError();
     }
-    m_handle = INVALID_HANDLE_VALUE;
     m_state = FileClosed;
     return m_state;
 }

@@ -31,7 +31,8 @@ public:
     // Creates or truncates a file for reading and writing, shared with
     // readers. An open file is closed first.
     FileState Create(const wchar_t* path);
-    // A failed close keeps the handle and reports the error.
+    // A failed close reports the error; the handle is given up all the same,
+    // never closed a second time.
     FileState Close();
     // Reads nothing, without a platform call, unless the state is FileOk.
     // The count may be null.
