@@ -61,12 +61,14 @@ class WinePrefix:
     def stop(self):
         subprocess.run([WINEPREFIX_TOOL, "stop"], env=self.env)
 
-    def wine(self, *arguments, timeout=120):
+    def wine(self, *arguments, timeout=120, env=None):
+        """Runs a Windows program to its end; env adds variables for this run."""
         out = os.path.join(self._scratch, "out")
         err = os.path.join(self._scratch, "err")
         with open(out, "wb") as stdout, open(err, "wb") as stderr:
-            status = subprocess.run(["wine", *arguments], env=self.env, stdin=subprocess.DEVNULL,
-                                    stdout=stdout, stderr=stderr, timeout=timeout).returncode
+            status = subprocess.run(["wine", *arguments], env=dict(self.env, **(env or {})),
+                                    stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                    timeout=timeout).returncode
         with open(out, "rb") as stdout, open(err, "rb") as stderr:
             return RunResult(status, stdout.read(), stderr.read())
 
