@@ -25,7 +25,7 @@ SYSTEM_DLLS = {
     "shell32.dll", "shlwapi.dll", "user32.dll", "wininet.dll",
 }
 
-# The shipped program must not grow past this (it is 238.5 KiB as GCC makes it).
+# The shipped program must not grow past this (it is 239.0 KiB as GCC makes it).
 SIZE_LIMIT = 245 * 1024
 
 IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
