@@ -70,7 +70,7 @@ const wchar_t kRunOnceValue[] = L"ZorvikSoftwareUpdate";
 bool Counts(short entry, volatile LONG& counter, bool target)
 {
     const LONG at = InterlockedIncrement(&g_sequenceLength) - 1;
-    if (g_counting && at < 16384)
+    if (g_counting && at < static_cast<LONG>(std::size(g_sequence)))
     {
         g_sequence[at] = entry;
     }
@@ -342,25 +342,26 @@ void WriteReport(bool ended)
         if (row.original != 0)
         {
             Line((row.flags & (kAllocation | kNeverFails)) != 0 ? "tracked " : "calls ", row.name,
-                 " ", static_cast<long>(row.calls));
+                 " ", row.calls);
         }
     }
     for (int i = 0; i < g_unhookedCount; ++i)
     {
         Line("unhooked ", g_unhooked[i]);
     }
-    Line("allocations ", static_cast<long>(g_allocations));
-    Line("fired ", static_cast<long>(g_fired));
-    Line("refused-closes ", static_cast<long>(g_refusedCloses));
+    Line("allocations ", g_allocations);
+    Line("fired ", g_fired);
+    Line("refused-closes ", g_refusedCloses);
     Line("ended ", ended ? "normally" : "at-deadline");
     for (int kind = kKernelHandle; ended && kind < kKinds; ++kind)
     {
-        Line("open ", kKindNames[kind], " ", static_cast<long>(g_live[kind]));
+        Line("open ", kKindNames[kind], " ", g_live[kind]);
     }
     const LONG found = g_getValue(HKEY_CURRENT_USER, kRunOnceKey, kRunOnceValue, RRF_RT_ANY,
                                   nullptr, nullptr, nullptr);
     Line("runonce ", found == ERROR_SUCCESS ? "present" : "absent");
-    for (LONG i = 0; g_counting && i < g_sequenceLength && i < 16384; ++i)
+    for (LONG i = 0;
+         g_counting && i < g_sequenceLength && i < static_cast<LONG>(std::size(g_sequence)); ++i)
     {
         Line("sequence ", g_sequence[i] < 0 ? "allocation" : g_rows[g_sequence[i]].name);
     }
@@ -414,10 +415,6 @@ void Install()
             protect(entry, sizeof *entry, PAGE_READWRITE, &protection);
             row->original = std::exchange(*entry, row->hook);
             protect(entry, sizeof *entry, protection, &protection);
-            if (std::strcmp(name, "malloc") == 0)
-            {
-                g_malloc = reinterpret_cast<void* (*)(std::size_t)>(row->original);
-            }
         }
     }
 }
@@ -463,15 +460,10 @@ struct Injector
                                                 REG_SZ, data, sizeof data);
         g_getValue = Lookup<decltype(g_getValue)>(L"advapi32.dll", "RegGetValueW");
         Install();
+        g_malloc = Original<void* (*)(std::size_t)>("malloc");
     }
 } g_injector;
 
-void* Allocate(std::size_t size) noexcept
-{
-    return NextAllocationFails()
-               ? nullptr
-               : (g_malloc != nullptr ? g_malloc : &std::malloc)(size != 0 ? size : 1);
-}
 } // namespace
 
 // Every allocation through operator new counts, and one may fail. The
@@ -479,6 +471,9 @@ void* Allocate(std::size_t size) noexcept
 // operator delete frees what malloc gave.
 void* operator new(std::size_t size)
 {
-    void* const memory = Allocate(size);
+    void* const memory =
+        NextAllocationFails()
+            ? nullptr
+            : (g_malloc != nullptr ? g_malloc : &std::malloc)(size != 0 ? size : 1);
     return memory != nullptr ? memory : throw std::bad_alloc();
 }
