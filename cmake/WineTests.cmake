@@ -79,11 +79,11 @@ function(zorvik_add_namespaced_test name)
 endfunction()
 
 # zorvik_add_gtest(NAME SOURCES... LIBRARIES... [LAUNCHER command...]
-#                  [NO_HEAP_VALIDATION]): one executable, one CTest entry. A
-# launcher (for example a script that starts loopback servers) runs first,
-# inside the run's network namespace, and is given the command that runs the
-# test program under Wine. Test programs run with full heap validation unless
-# they opt out.
+#                  [NO_HEAP_VALIDATION]): one executable, one CTest entry,
+# label "unit". A launcher (for example a script that starts loopback servers)
+# runs first, inside the run's network namespace, and is given the command
+# that runs the test program under Wine. Test programs run with full heap
+# validation unless they opt out.
 function(zorvik_add_gtest name)
   cmake_parse_arguments(ARG "NO_HEAP_VALIDATION" "" "SOURCES;LIBRARIES;LAUNCHER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -100,6 +100,7 @@ function(zorvik_add_gtest name)
     add_test(NAME ${name} COMMAND ${name})
   endif()
   zorvik_use_wine_prefix(${name})
+  set_property(TEST ${name} APPEND PROPERTY LABELS unit)
   if(NOT ARG_NO_HEAP_VALIDATION)
     set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ZORVIK_HEAP_VALIDATION=1)
   endif()
