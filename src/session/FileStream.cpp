@@ -27,13 +27,14 @@ HRESULT STDMETHODCALLTYPE CFileStream::Read(void* buffer, ULONG count, ULONG* re
 
 HRESULT STDMETHODCALLTYPE CFileStream::Write(const void* buffer, ULONG count, ULONG* written)
 {
-    const FileState state = m_file.Write(count, buffer, written);
-    // Writing nothing fails nothing: at the end of the file it is still S_OK.
-    if (state == FileOk || (state == FileEof && count == 0))
+    switch (m_file.Write(count, buffer, written))
     {
-        return S_OK;
+    case FileOk: return S_OK;
+    // Only a write of nothing stays at the end of the file. It reports the
+    // last failure the file recorded, so S_OK only when nothing has failed.
+    case FileEof: return HRESULT_FROM_WIN32(m_file.LastError());
+    default: return m_file.FailureResult();
     }
-    return m_file.FailureResult();
 }
 
 HRESULT STDMETHODCALLTYPE CFileStream::Seek(LARGE_INTEGER move, DWORD origin,

@@ -101,8 +101,14 @@ TEST_F(FileStreamTest, FailuresReportTheRecordedError)
     EXPECT_NE(FileOk, m_stream.File().Open((m_path + L".missing").c_str()));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), m_stream.Read(m_buffer, 4, nullptr));
 
+    // A successful open keeps the earlier error; at the end of the file a
+    // write of nothing reports it.
     Open();
+    ASSERT_EQ(S_OK, m_stream.Read(m_buffer, 16, nullptr));
+    ASSERT_EQ(FileEof, m_stream.File().State());
     ULONG count = 99;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), m_stream.Write("x", 0, &count));
+    EXPECT_EQ(99u, count);
     EXPECT_EQ(E_ACCESSDENIED, m_stream.Write("x", 1, &count)); // opened for reading
     EXPECT_EQ(E_ACCESSDENIED, m_stream.Read(m_buffer, 4, &count));
     EXPECT_EQ(0u, count);
@@ -119,7 +125,7 @@ TEST_F(FileStreamTest, WritesThroughAWritableFile)
     ULONG read = 0;
     EXPECT_EQ(S_OK, m_stream.Read(m_buffer, 8, &read));
     EXPECT_EQ("abcde", std::string(m_buffer, read));
-    // Writing nothing fails nothing, at the end of the file too.
+    // With nothing failed, writing nothing at the end of the file is S_OK.
     ASSERT_EQ(FileEof, m_stream.File().State());
     written = 99;
     EXPECT_EQ(S_OK, m_stream.Write("x", 0, &written));
