@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace
 {
@@ -103,4 +104,23 @@ void AppendBounded(std::string& target, const char* text, int length)
     {
         ThrowStringError(E_OUTOFMEMORY);
     }
+}
+
+std::wstring JoinWide(std::wstring_view first, std::wstring_view second)
+{
+    std::wstring joined;
+    try
+    {
+        joined.reserve(first.size() + second.size());
+        joined.append(first).append(second);
+    }
+    catch (const std::bad_alloc&)
+    {
+        ThrowStringError(E_OUTOFMEMORY);
+    }
+    catch (const std::length_error&)
+    {
+        ThrowStringError(E_INVALIDARG);
+    }
+    return joined;
 }

@@ -1,8 +1,11 @@
 #include "soap/SoapClient.h"
 
 #include "common/Result.h"
+#include "common/StringError.h"
 #include "common/Strings.h"
 #include "soap/UrlEscape.h"
+
+#include <new>
 
 namespace
 {
@@ -11,8 +14,8 @@ const wchar_t kContentTypeHeader[] = L"Content-Type: text/xml; charset=utf-8\r\n
 // The certificate's text must name the vendor, in this letter case.
 const wchar_t kCertificateName[] = L"Tarnwell";
 constexpr DWORD kCertificateTextBytes = 4096;
-// Escaped URL text plus terminator fits in 2083 units; one spare.
-constexpr size_t kEscapedUrlUnits = 2084;
+// The escaped URL text, terminator included, and one unit spare.
+constexpr size_t kEscapedUrlUnits = kEscapedUrlCapacity + 1;
 
 constexpr DWORD kRequestFlags =
     INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_UI;
@@ -45,8 +48,8 @@ void CSoapClient::SetServiceUrl(const wchar_t* url)
         m_serviceUrl.ClearComponents();
         if (m_serviceUrl.ParseUrl(escaped))
         {
-            m_objectName.assign(m_serviceUrl.m_path, m_serviceUrl.m_pathLength);
-            m_objectName.append(m_serviceUrl.m_extraInfo, m_serviceUrl.m_extraInfoLength);
+            m_objectName = JoinWide({m_serviceUrl.m_path, m_serviceUrl.m_pathLength},
+                                    {m_serviceUrl.m_extraInfo, m_serviceUrl.m_extraInfoLength});
         }
     }
     m_requestFlags = m_serviceUrl.m_schemeId == SchemeHttps ? kSecureRequestFlags : kRequestFlags;
@@ -92,7 +95,8 @@ HRESULT CSoapClient::OpenConnection()
     }
     if (m_internetHandle)
     {
-        const std::wstring host(m_serviceUrl.m_hostName, m_serviceUrl.m_hostNameLength);
+        const std::wstring host =
+            JoinWide({m_serviceUrl.m_hostName, m_serviceUrl.m_hostNameLength});
         m_connectionHandle.reset(InternetConnectW(m_internetHandle.get(), host.c_str(),
                                                   m_serviceUrl.m_port, /* lpszUserName */ nullptr,
                                                   /* lpszPassword */ nullptr, INTERNET_SERVICE_HTTP,
@@ -117,8 +121,7 @@ HRESULT CSoapClient::PostEnvelope(const wchar_t* extraHeaders)
         return E_FAIL;
     }
 
-    std::wstring headers = extraHeaders;
-    headers += kContentTypeHeader;
+    const std::wstring headers = JoinWide(extraHeaders, kContentTypeHeader);
     const wchar_t* acceptTypes[] = {L"text/*", nullptr};
     m_requestHandle.reset(HttpOpenRequestW(m_connectionHandle.get(), L"POST", m_objectName.c_str(),
                                            /* lpszVersion */ nullptr, /* lpszReferrer */ nullptr,
@@ -176,9 +179,13 @@ bool CSoapClient::StoreCertificateText(const std::wstring& text)
         return false;
     }
     m_certificateInfo.reset();
-    auto info = std::make_unique<CertificateInfo>();
-    info->m_text = text;
-    info->m_matchText = text;
+    std::unique_ptr<CertificateInfo> info(new (std::nothrow) CertificateInfo);
+    if (!info)
+    {
+        ThrowStringError(E_OUTOFMEMORY);
+    }
+    info->m_text = JoinWide(text);
+    info->m_matchText = JoinWide(text);
     m_certificateInfo = std::move(info);
     return true;
 }

@@ -24,7 +24,8 @@ struct CertificateInfo
 // A SOAP 1.1 client over WinINet. Per call: SetServiceUrl, write the body into
 // m_requestBody, PostEnvelope once, optionally read m_responseStream, then
 // ResetClient. Every handle and the certificate record end with ResetClient or
-// the destructor.
+// the destructor. No memory, anywhere in an operation, raises the string
+// layer's CStringError(E_OUTOFMEMORY) to the caller.
 class CSoapClient
 {
 public:

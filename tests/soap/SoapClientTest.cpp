@@ -1,5 +1,7 @@
+#include "AllocationFailure.h"
 #include "HandleCount.h"
 #include "HttpFetch.h"
+#include "common/StringError.h"
 #include "soap/SoapClient.h"
 
 #include <gtest/gtest.h>
@@ -238,6 +240,64 @@ TEST(SoapClient, SetServiceUrlKeepsFormerStateWhenItCannotUseTheUrl)
     EXPECT_EQ(82, client.m_serviceUrl.m_port);
     EXPECT_EQ(L"/second", client.m_objectName);
     EXPECT_EQ(0x00C40200u, client.m_requestFlags);
+}
+
+// Whichever allocation inside an operation fails, it leaves the operation as
+// the string layer's failure, as every other of its failures does, and the
+// client still ends with nothing held.
+TEST(SoapClient, NoMemoryLeavesAsTheStringLayersError)
+{
+    const struct
+    {
+        const char* operation;
+        std::wstring url;
+        bool post;
+    } cases[] = {
+        {"SetServiceUrl", HttpUrl(L"/x?q"), false},
+        {"PostEnvelope over http", HttpUrl(L"/x"), true},
+        {"PostEnvelope over https", HttpsUrl("HTTPS"), true},
+    };
+    for (const auto& c : cases)
+    {
+        int failed = 0;
+        for (int k = 1;; ++k)
+        {
+            CTestClient client;
+            if (c.post)
+            {
+                client.SetServiceUrl(c.url.c_str());
+            }
+            HRESULT raised = S_OK;
+            bool met = false;
+            {
+                const CAllocationFailure failure(k);
+                try
+                {
+                    if (c.post)
+                    {
+                        client.PostEnvelope(kSoapAction);
+                    }
+                    else
+                    {
+                        client.SetServiceUrl(c.url.c_str());
+                    }
+                }
+                catch (const CStringError& error)
+                {
+                    raised = error.Result();
+                }
+                met = failure.Met();
+            }
+            if (!met)
+            {
+                EXPECT_EQ(S_OK, raised) << c.operation;
+                break;
+            }
+            EXPECT_EQ(E_OUTOFMEMORY, raised) << c.operation << ", allocation " << k;
+            ++failed;
+        }
+        EXPECT_GT(failed, 0) << c.operation << " allocates nothing";
+    }
 }
 
 TEST(SoapClient, ResetIsHarmlessOnAFreshClientAndTwice)
