@@ -4,6 +4,10 @@
 //   count         a normal run: count the calls and allocations
 //   alloc K       the K-th allocation fails (operator new, the OLE strings)
 //   call NAME K   the K-th call of the imported function NAME fails
+// With ZORVIK_FAULT_DEADLINE set to a number of milliseconds, the process
+// looks old enough for the run's deadline to come that long after its start,
+// and only what the waiting thread does is counted and may fail: the main
+// thread's part is that of a normal run.
 // It puts the RunOnce value in place before the run, and when the process
 // ends (on its own or at the deadline) writes to the file ZORVIK_FAULT_REPORT
 // names the calls, the imports it left alone, whether the fault was met, what
@@ -56,6 +60,8 @@ Row& RowAt(int index);
 
 bool g_counting = false;
 bool g_failAllocation = false;
+DWORD g_mainThread = 0;     // set in deadline mode: its calls are not swept
+ULONGLONG g_extraAgeMs = 0; // how much older the process looks in deadline mode
 const Row* g_target = nullptr;
 LONG g_failAt = 0;
 volatile LONG g_allocations = 0, g_fired = 0, g_refusedCloses = 0, g_live[kKinds] = {};
@@ -69,6 +75,10 @@ const wchar_t kRunOnceValue[] = L"ZorvikSoftwareUpdate";
 
 bool Counts(short entry, volatile LONG& counter, bool target)
 {
+    if (g_mainThread != 0 && GetCurrentThreadId() == g_mainThread)
+    {
+        return false;
+    }
     const LONG at = InterlockedIncrement(&g_sequenceLength) - 1;
     if (g_counting && at < static_cast<LONG>(std::size(g_sequence)))
     {
@@ -187,6 +197,24 @@ struct Hook<R(WINAPI*)(A...) noexcept(NoExcept), Index>
         return Intercept<R>(row, real, arguments...);
     }
 };
+// In deadline mode the process says it was created earlier than it was.
+template <typename Generic>
+BOOL WINAPI AgedProcessTimes(HANDLE process, FILETIME* created, FILETIME* exited, FILETIME* kernel,
+                             FILETIME* user)
+{
+    const BOOL result = Generic::Call(process, created, exited, kernel, user);
+    if (result && g_extraAgeMs != 0)
+    {
+        ULARGE_INTEGER time;
+        time.LowPart = created->dwLowDateTime;
+        time.HighPart = created->dwHighDateTime;
+        time.QuadPart -= g_extraAgeMs * 10000;
+        created->dwLowDateTime = time.LowPart;
+        created->dwHighDateTime = time.HighPart;
+    }
+    return result;
+}
+
 #if defined(_M_IX86) || defined(__i386__)
 // The C runtime's functions; x64 has one calling convention.
 template <typename R, typename... A, bool NoExcept, int Index>
@@ -208,6 +236,10 @@ constexpr int kFirstRow = __COUNTER__ + 1;
      failValue, error, flags, kind, 0, 0}
 #define HOOK(name, failValue, error, flags, kind) \
     HOOK_AS(name, decltype(&::name), failValue, error, flags, kind)
+#define HOOK_THROUGH(name, wrapper, failValue, error, flags, kind) \
+    {#name, reinterpret_cast<std::uintptr_t>( \
+         &wrapper<Hook<decltype(&::name), __COUNTER__ - kFirstRow>>), \
+     failValue, error, flags, kind, 0, 0}
 // clang-format on
 
 #if defined(__GNUC__)
@@ -231,12 +263,13 @@ Row g_rows[] = {
     HOOK(CreateThread, 0, ERROR_NOT_ENOUGH_MEMORY, kAcquire, kKernelHandle),
     HOOK(SetEvent, FALSE, ERROR_INVALID_HANDLE, 0, kNone),
     HOOK(WaitForSingleObject, -1, ERROR_INVALID_HANDLE, 0, kNone),
-    HOOK(GetProcessTimes, FALSE, ERROR_ACCESS_DENIED, 0, kNone),
+    HOOK_THROUGH(GetProcessTimes, AgedProcessTimes, FALSE, ERROR_ACCESS_DENIED, 0, kNone),
     HOOK(MultiByteToWideChar, 0, ERROR_NO_UNICODE_TRANSLATION, 0, kNone),
     HOOK(WideCharToMultiByte, 0, ERROR_NO_UNICODE_TRANSLATION, 0, kNone),
-    // The two ends of the process: the report is written first.
+    // The ends of the process: the report is written first.
     HOOK(TerminateProcess, FALSE, ERROR_ACCESS_DENIED, kReportFirst, kNone),
     // Declared noreturn, which one compiler keeps in the type.
+    HOOK_AS(ExitProcess, void(WINAPI*)(UINT), 0, 0, kReportFirst | kNeverFails, kNone),
     HOOK_AS(exit, void(__cdecl*)(int), 0, 0, kReportFirst | kNeverFails, kNone),
     // Called by the C and C++ runtime and winpthreads only.
     HOOK(CreateEventA, 0, ERROR_NO_SYSTEM_RESOURCES, 0, kNone), HOOK(CreateSemaphoreA, 0, ERROR_NO_SYSTEM_RESOURCES, 0, kNone), HOOK(ReleaseSemaphore, FALSE, ERROR_TOO_MANY_POSTS, 0, kNone),
@@ -419,6 +452,17 @@ void Install()
     }
 }
 
+// The decimal number a text starts with.
+ULONGLONG Number(const wchar_t* text)
+{
+    ULONGLONG number = 0;
+    for (; *text >= L'0' && *text <= L'9'; ++text)
+    {
+        number = number * 10 + static_cast<ULONGLONG>(*text - L'0');
+    }
+    return number;
+}
+
 // Before any other static object: set up from ZORVIK_FAULT, then hook.
 struct Injector
 {
@@ -437,9 +481,14 @@ struct Injector
         {
             k = *at == L' ' ? at + 1 : k;
         }
-        for (; *k >= L'0' && *k <= L'9'; ++k)
+        g_failAt = static_cast<LONG>(Number(k));
+        wchar_t left[16] = {};
+        if (GetEnvironmentVariableW(L"ZORVIK_FAULT_DEADLINE", left, 16) != 0)
         {
-            g_failAt = g_failAt * 10 + (*k - L'0');
+            const ULONGLONG deadlineMs = ZORVIK_RUN_DEADLINE_SECONDS * 1000ULL;
+            const ULONGLONG leftMs = Number(left);
+            g_extraAgeMs = leftMs < deadlineMs ? deadlineMs - leftMs : 0;
+            g_mainThread = GetCurrentThreadId();
         }
         g_counting = std::wcsncmp(fault, L"count", 6) == 0;
         g_failAllocation = std::wcsncmp(fault, L"alloc ", 6) == 0;

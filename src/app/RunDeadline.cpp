@@ -6,6 +6,8 @@ namespace
 {
 // The last twelfth of the run (5 s of a minute) is kept for the clean-up.
 constexpr DWORD kCleanUpShare = 12;
+// How often a wait that the platform refused is made up by looking again.
+constexpr DWORD kPollMs = 100;
 
 // Milliseconds since the process was created; 0 when that cannot be told.
 ULONGLONG ProcessAgeMs() noexcept
@@ -33,12 +35,11 @@ ULONGLONG ProcessAgeMs() noexcept
 [[noreturn]] void EndProcessQuietly() noexcept
 {
     TerminateProcess(GetCurrentProcess(), /* uExitCode */ 0);
-    // TerminateProcess on the own process does not return; should it, the
-    // thread waits for the end rather than go back into the run.
-    for (;;)
-    {
-        Sleep(INFINITE);
-    }
+    // TerminateProcess on the own process does not return. Should it fail,
+    // the process exits instead: waiting here would leave the run to a
+    // thread that may be blocked for ever, and the hang would come back at
+    // every logon.
+    ExitProcess(/* uExitCode */ 0);
 }
 } // namespace
 
@@ -66,6 +67,7 @@ CRunDeadline::~CRunDeadline()
 {
     if (m_watcher)
     {
+        m_ended = true;
         SetEvent(m_finished.get());
         // The watcher reads this object: it must be gone before the object is.
         WaitForSingleObject(m_watcher.get(), INFINITE);
@@ -77,8 +79,12 @@ void CRunDeadline::CleanUpOnce()
     if (!ClaimCleanUp())
     {
         // The waiting thread is cleaning up and ends the process. Returning
-        // would let the run exit on its own while that clean-up is half done.
-        WaitForSingleObject(m_watcher.get(), INFINITE);
+        // would let the run exit on its own while that clean-up is half done;
+        // this thread ends it only should the deadline come first.
+        if (WaitForSingleObject(m_watcher.get(), MillisecondsUntil(m_deadline)) == WAIT_FAILED)
+        {
+            Sleep(MillisecondsUntil(m_deadline));
+        }
         EndProcessQuietly();
     }
     m_cleanUp();
@@ -96,11 +102,25 @@ DWORD CRunDeadline::MillisecondsUntil(ULONGLONG moment) const noexcept
     return moment > now ? static_cast<DWORD>(std::min<ULONGLONG>(moment - now, INFINITE - 1)) : 0;
 }
 
+bool CRunDeadline::RunEndedBy(ULONGLONG moment) const noexcept
+{
+    if (WaitForSingleObject(m_finished.get(), MillisecondsUntil(moment)) == WAIT_FAILED)
+    {
+        // A wait the platform refuses must not cost the run its deadline:
+        // the moment is awaited in short sleeps instead.
+        for (DWORD left = MillisecondsUntil(moment); !m_ended && left != 0;
+             left = MillisecondsUntil(moment))
+        {
+            Sleep(std::min(left, kPollMs));
+        }
+    }
+    return m_ended;
+}
+
 DWORD WINAPI CRunDeadline::Watch(void* context)
 {
     auto& self = *static_cast<CRunDeadline*>(context);
-    if (WaitForSingleObject(self.m_finished.get(), self.MillisecondsUntil(self.m_cutOff)) !=
-        WAIT_TIMEOUT)
+    if (self.RunEndedBy(self.m_cutOff))
     {
         return 0;
     }
@@ -111,8 +131,7 @@ DWORD WINAPI CRunDeadline::Watch(void* context)
         EndProcessQuietly();
     }
     // The main thread is cleaning up; it too has until the deadline.
-    if (WaitForSingleObject(self.m_finished.get(), self.MillisecondsUntil(self.m_deadline)) ==
-        WAIT_TIMEOUT)
+    if (!self.RunEndedBy(self.m_deadline))
     {
         EndProcessQuietly();
     }

@@ -15,9 +15,11 @@
 // A waiting thread watches the run. Shortly before the deadline it abandons
 // whatever report is under way: it does the clean-up itself and ends the
 // process with exit code 0 through TerminateProcess, because a blocked HTTP
-// call can hold locks that an orderly exit would wait on. The clean-up runs
-// once, on whichever thread claims it first; the main thread claims it
-// through CleanUpOnce when the reports are over.
+// call can hold locks that an orderly exit would wait on; only should that
+// fail does it exit in order. The clean-up runs once, on whichever thread
+// claims it first; the main thread claims it through CleanUpOnce when the
+// reports are over. A call that fails on the deadline's own path does not
+// keep the run from ending.
 class CRunDeadline
 {
 public:
@@ -38,6 +40,9 @@ public:
 
 private:
     static DWORD WINAPI Watch(void* self);
+    // Waits until the run has ended on its own, or the moment has come;
+    // true when the run has ended.
+    bool RunEndedBy(ULONGLONG moment) const noexcept;
     bool ClaimCleanUp() noexcept;
     DWORD MillisecondsUntil(ULONGLONG moment) const noexcept;
 
@@ -45,6 +50,7 @@ private:
     ULONGLONG m_cutOff = 0;   // when a report under way is abandoned
     ULONGLONG m_deadline = 0; // when the process ends, whatever it is doing
     std::atomic<bool> m_cleanUpClaimed{false};
-    CUniqueHandle m_finished; // set when the run ends on its own
+    std::atomic<bool> m_ended{false}; // the run has ended on its own
+    CUniqueHandle m_finished;         // set once m_ended is, to wake the watcher
     CUniqueHandle m_watcher;
 };
