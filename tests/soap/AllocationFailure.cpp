@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <new>
 
-// This file replaces the program's operator new and the deletes that free
-// what it gives.
+// This file replaces the program's operator new. It allocates with malloc, as
+// the library's own does, so the library's operator delete frees its blocks.
 
 namespace
 {
@@ -25,16 +25,6 @@ void* operator new(std::size_t size)
         throw std::bad_alloc();
     }
     return block;
-}
-
-void operator delete(void* block) noexcept
-{
-    std::free(block);
-}
-
-void operator delete(void* block, std::size_t) noexcept
-{
-    std::free(block);
 }
 
 CAllocationFailure::CAllocationFailure(int failAt) noexcept
