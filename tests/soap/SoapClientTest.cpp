@@ -243,19 +243,25 @@ TEST(SoapClient, SetServiceUrlKeepsFormerStateWhenItCannotUseTheUrl)
 }
 
 // Whichever allocation inside an operation fails, it leaves the operation as
-// the string layer's failure, as every other of its failures does, and the
-// client still ends with nothing held.
+// the string layer's failure, as every other of its failures does.
 TEST(SoapClient, NoMemoryLeavesAsTheStringLayersError)
 {
+    using Operation = void (*)(CTestClient&, const std::wstring&);
+    const Operation setUrl = [](CTestClient& client, const std::wstring& url) {
+        client.SetServiceUrl(url.c_str());
+    };
+    const Operation post = [](CTestClient& client, const std::wstring&) {
+        client.PostEnvelope(kSoapAction);
+    };
     const struct
     {
         const char* operation;
         std::wstring url;
-        bool post;
+        Operation run;
     } cases[] = {
-        {"SetServiceUrl", HttpUrl(L"/x?q"), false},
-        {"PostEnvelope over http", HttpUrl(L"/x"), true},
-        {"PostEnvelope over https", HttpsUrl("HTTPS"), true},
+        {"SetServiceUrl", HttpUrl(L"/x?q"), setUrl},
+        {"PostEnvelope over http", HttpUrl(L"/x"), post},
+        {"PostEnvelope over https", HttpsUrl("HTTPS"), post},
     };
     for (const auto& c : cases)
     {
@@ -263,24 +269,14 @@ TEST(SoapClient, NoMemoryLeavesAsTheStringLayersError)
         for (int k = 1;; ++k)
         {
             CTestClient client;
-            if (c.post)
-            {
-                client.SetServiceUrl(c.url.c_str());
-            }
+            client.SetServiceUrl(c.url.c_str());
             HRESULT raised = S_OK;
             bool met = false;
             {
                 const CAllocationFailure failure(k);
                 try
                 {
-                    if (c.post)
-                    {
-                        client.PostEnvelope(kSoapAction);
-                    }
-                    else
-                    {
-                        client.SetServiceUrl(c.url.c_str());
-                    }
+                    c.run(client, c.url);
                 }
                 catch (const CStringError& error)
                 {
