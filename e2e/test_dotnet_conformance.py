@@ -50,7 +50,7 @@ class DotNetConformance(unittest.TestCase):
                 calls_before = len(self.service.calls())
                 with StandInService("--forward", "127.0.0.1:%d" % self.service.port) as standin:
                     self.prefix.use_proxy(standin.port)
-                    result = self.prefix.wine(options.exe)
+                    result = self.prefix.run(options.exe)
                     records = standin.records()
                 self.assertEqual(0, result.exit_code)
                 self.assertEqual([], result.heap_errors())
