@@ -42,22 +42,29 @@ def parse_arguments(argv):
     parser.add_argument("--mode", choices=MODES, default="ok",
                         help="ok: SOAP response (200); fault: SOAP fault (500); "
                              "http500: HTML error page (500); garbage: bytes that are not "
-                             "XML (200); delay: wait --delay seconds, then ok; close: hang "
+                             "XML (200); delay: wait --delay seconds, then ok; held: wait "
+                             "until --release-file exists, then ok; close: hang "
                              "up without an answer; silent: never answer; trickle: the "
                              "answer a byte every half second, for ever; endless: an "
                              "endless chunked body")
     parser.add_argument("--delay", type=float, default=5.0,
                         help="seconds to wait before answering in mode delay (default 5)")
+    parser.add_argument("--release-file",
+                        help="mode held: answer as ok, each request once this file exists")
     parser.add_argument("--forward", metavar="HOST:PORT",
                         help="relay every request to this loopback service and pass its "
                              "answer back (replaces --mode)")
     parser.add_argument("--namespace-host", default=DEFAULT_NAMESPACE_HOST,
                         help="host in the metrics namespace URI "
                              f"(default {DEFAULT_NAMESPACE_HOST})")
-    parser.add_argument("--read-timeout", type=float, default=5.0,
-                        help="seconds to wait for missing body bytes (default 5)")
+    parser.add_argument("--read-timeout", type=float, default=60.0,
+                        help="seconds to wait for missing body bytes (default 60: a client "
+                             "that stalls between its header and its body on a busy machine "
+                             "is still read whole; one that hangs up is recorded at once)")
     parser.add_argument("--verbose", action="store_true", help="log each request to stderr")
     args = parser.parse_args(argv)
+    if (args.mode == "held") != (args.release_file is not None):
+        parser.error("--release-file goes with mode held, and mode held needs it")
     if args.forward is not None:
         if args.mode != "ok":
             parser.error("--forward replaces the answer; it takes no --mode")
@@ -79,7 +86,8 @@ def write_port_file(path, port):
 def main(argv=None):
     args = parse_arguments(argv)
     config = ServiceConfig(namespace_uri=metrics_namespace(args.namespace_host),
-                           mode=args.mode, delay=args.delay, forward_to=args.forward,
+                           mode=args.mode, delay=args.delay, release_file=args.release_file,
+                           forward_to=args.forward,
                            read_timeout=args.read_timeout, recorder=Recorder(args.record),
                            verbose=args.verbose)
     server = MetricsServer(args.port, config)

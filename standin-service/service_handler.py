@@ -2,6 +2,7 @@
 answers it the way the server's mode asks."""
 
 import http.server
+import os
 import socket
 import sys
 import time
@@ -14,7 +15,8 @@ from request_record import make_record, now_text
 
 # Answers the modes give, beyond the normal one. The last three never finish
 # answering: they hold a client to its own deadline.
-MODES = ("ok", "fault", "http500", "garbage", "delay", "close", "silent", "trickle", "endless")
+MODES = ("ok", "fault", "http500", "garbage", "delay", "held", "close", "silent", "trickle",
+         "endless")
 
 # Pace of the modes that never finish answering: trickle a byte at a time.
 _TRICKLE_INTERVAL_SECONDS = 0.5
@@ -30,11 +32,12 @@ _IDLE_TIMEOUT_SECONDS = 60
 
 
 class ServiceConfig:
-    def __init__(self, *, namespace_uri, mode, delay, forward_to, read_timeout, recorder,
-                 verbose):
+    def __init__(self, *, namespace_uri, mode, delay, release_file, forward_to, read_timeout,
+                 recorder, verbose):
         self.namespace_uri = namespace_uri
         self.mode = mode
         self.delay = delay
+        self.release_file = release_file
         self.forward_to = forward_to
         self.read_timeout = read_timeout
         self.recorder = recorder
@@ -104,6 +107,9 @@ class MetricsRequestHandler(http.server.BaseHTTPRequestHandler):
 
         if self.config.mode == "delay":
             time.sleep(self.config.delay)
+        elif self.config.mode == "held":
+            while not os.path.exists(self.config.release_file):
+                time.sleep(0.02)
         if answer_kind in ("silent", "trickle", "endless"):
             self._answer_without_end(answer_kind, answer)
             return

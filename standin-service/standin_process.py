@@ -10,21 +10,25 @@ import time
 
 SERVICE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "metrics_service.py")
 
+# Waits end when the service listens, or has stopped, or has ended; a service
+# that has done none of these by then is hung.
+HANG_GUARD_S = 120
+
 
 class StandInService:
     """One service process with its own record file; further arguments go to
     metrics_service.py (--mode, --forward, ...)."""
 
-    def __init__(self, *arguments, record_path=None, timeout=10):
+    def __init__(self, *arguments, record_path=None):
         self._scratch = tempfile.TemporaryDirectory(prefix="standin-")
         self.record_path = record_path or os.path.join(self._scratch.name, "record.jsonl")
         port_file = os.path.join(self._scratch.name, "port")
         self._process = subprocess.Popen(
             [sys.executable, SERVICE, "--port", "0", "--port-file", port_file,
              "--record", self.record_path, *arguments], stdin=subprocess.DEVNULL)
-        deadline = time.monotonic() + timeout
+        guard = time.monotonic() + HANG_GUARD_S
         while not os.path.exists(port_file):
-            if self._process.poll() is not None or time.monotonic() > deadline:
+            if self._process.poll() is not None or time.monotonic() > guard:
                 self.stop()
                 raise RuntimeError("the stand-in metrics service did not start")
             time.sleep(0.02)
@@ -34,7 +38,11 @@ class StandInService:
     def stop(self):
         if self._process.poll() is None:
             self._process.terminate()
-            self._process.wait(timeout=10)
+            try:
+                self._process.wait(timeout=HANG_GUARD_S)
+            except subprocess.TimeoutExpired:
+                self._process.kill()
+                self._process.wait()
         self._scratch.cleanup()
 
     def records(self):

@@ -10,6 +10,7 @@ import os
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -22,6 +23,8 @@ import program_requests as program  # noqa: E402  (after the path is set)
 import standin_process  # noqa: E402
 
 SERVICE = standin_process.SERVICE
+# A socket or process that has not answered by then never will.
+HANG_GUARD_S = standin_process.HANG_GUARD_S
 SOAP = "{http://schemas.xmlsoap.org/soap/envelope/}"
 NS = program.metrics_namespace()
 
@@ -29,7 +32,7 @@ NS = program.metrics_namespace()
 class StandInService(standin_process.StandInService):
     """The service with a raw client that sends exactly the bytes it is given."""
 
-    def exchange(self, *requests, shut_write=False, timeout=10):
+    def exchange(self, *requests, shut_write=False, timeout=HANG_GUARD_S):
         """Sends the requests on one connection, one after the other, and
         returns a (status, headers, body) per answer, or None for a hang-up."""
         answers = []
@@ -61,6 +64,24 @@ def program_request(operation="CountUpdateDownloaded", values=None, body=None):
 def downloaded_text(session=program.FALLBACK_SESSION, package_id="11", result_id="0"):
     return program.envelope_text("CountUpdateDownloaded", {
         "PackageId": package_id, "ResultId": result_id, "Session": session})
+
+
+def _read_until(connection, enough):
+    """What arrives on the connection until enough(data) holds or it closes;
+    the socket's time-out guards against a service that never sends it."""
+    data = b""
+    while not enough(data):
+        chunk = connection.recv(65536)
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+def _wait_for_records(service, count):
+    guard = time.monotonic() + HANG_GUARD_S
+    while len(service.records()) < count and time.monotonic() < guard:
+        time.sleep(0.02)
 
 
 def _read_for(connection, seconds):
@@ -388,7 +409,8 @@ class RefusedRequestsTest(unittest.TestCase):
 
     def test_a_line_that_is_no_request_is_recorded(self):
         before = len(self.service.records())
-        with socket.create_connection(("127.0.0.1", self.service.port), timeout=10) as connection:
+        with socket.create_connection(("127.0.0.1", self.service.port),
+                                      timeout=HANG_GUARD_S) as connection:
             connection.sendall(b"HELLO\r\n\r\n")
             answer = connection.makefile("rb").read()
         self.assertIn(b"400", answer)
@@ -440,6 +462,26 @@ class AnswerModesTest(unittest.TestCase):
         self.assertGreaterEqual(elapsed, 0.6)
         self.assertEqual(len(records), 1)
 
+    def test_held_answers_once_released(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            release = os.path.join(scratch, "release")
+            service = StandInService("--mode", "held", "--release-file", release)
+            try:
+                with socket.create_connection(("127.0.0.1", service.port),
+                                              timeout=HANG_GUARD_S) as connection:
+                    connection.sendall(program_request())
+                    # Recorded first, then held: nothing comes until the file is there.
+                    _wait_for_records(service, 1)
+                    self.assertEqual(b"", _read_for(connection, 0.5))
+                    open(release, "w").close()
+                    answer = http.client.HTTPResponse(connection, method="POST")
+                    answer.begin()
+                    self.assertEqual(200, answer.status)
+                    self.assertIn(b"CountUpdateDownloadedResponse", answer.read())
+                self.assertEqual(["response"], [r["answer"] for r in service.records()])
+            finally:
+                service.stop()
+
     def test_close_hangs_up_without_an_answer_after_recording(self):
         answer, _, records = self.run_mode("--mode", "close")
         self.assertIsNone(answer)
@@ -447,18 +489,28 @@ class AnswerModesTest(unittest.TestCase):
         self.assertTrue(records[0]["valid"])
 
     def test_answers_that_never_end_hold_the_client_until_it_hangs_up(self):
-        # (mode, what arrives within the read's time-out)
-        cases = [("silent", lambda data: data == b""),
-                 ("trickle", lambda data: b"HTTP/1.1 200 OK"[:len(data)] == data and 1 <= len(data) <= 6),
-                 ("endless", lambda data: b"Transfer-Encoding: chunked" in data and len(data) > 4096)]
-        for mode, expected in cases:
+        for mode in ("silent", "trickle", "endless"):
             with self.subTest(mode):
                 service = StandInService("--mode", mode)
                 try:
-                    with socket.create_connection(("127.0.0.1", service.port), timeout=5) as connection:
+                    with socket.create_connection(("127.0.0.1", service.port),
+                                                  timeout=HANG_GUARD_S) as connection:
+                        sent = time.monotonic()
                         connection.sendall(program_request())
-                        data = _read_for(connection, 2.0)
-                    self.assertTrue(expected(data), data[:200])
+                        if mode == "silent":
+                            # Recorded before it says nothing: then nothing comes.
+                            _wait_for_records(service, 1)
+                            self.assertEqual(b"", _read_for(connection, 2.0))
+                        elif mode == "trickle":
+                            data = _read_until(connection, lambda data: data)
+                            data += _read_for(connection, 2.0)
+                            # A byte each half second: never more than that pace allows.
+                            paced = int((time.monotonic() - sent) / 0.5) + 1
+                            self.assertEqual(b"HTTP/1.1 200 OK"[:len(data)], data)
+                            self.assertLessEqual(len(data), paced)
+                        else:
+                            data = _read_until(connection, lambda data: len(data) > 4096)
+                            self.assertIn(b"Transfer-Encoding: chunked", data)
                     records = service.records()
                     self.assertEqual([True], [r["valid"] for r in records])
                     self.assertEqual(mode, records[0]["answer"])
@@ -529,7 +581,7 @@ class ForwardTest(unittest.TestCase):
                         "127.0.0.1:65536"):
             with self.subTest(address):
                 result = subprocess.run([sys.executable, SERVICE, "--forward", address],
-                                        capture_output=True, text=True, timeout=10)
+                                        capture_output=True, text=True, timeout=HANG_GUARD_S)
                 self.assertEqual(result.returncode, 2)
                 self.assertIn("--forward", result.stderr)
 

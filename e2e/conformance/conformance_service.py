@@ -110,7 +110,9 @@ class ConformanceService:
     def url(self):
         return f"http://127.0.0.1:{self.port}{SERVICE_PATH}"
 
-    def start(self, timeout=60):
+    def start(self, timeout=120):
+        """Waits until the service listens or has ended; only a hung start
+        meets the time-out."""
         executable = build(self.out_dir, self.namespace_host)
         mono = _require("mono")
         if os.path.exists(self.calls_path):
