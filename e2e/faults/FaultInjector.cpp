@@ -1,17 +1,26 @@
 // A fault injector, linked into a test build of the program only. It points
 // the program's import table at counting wrappers of the functions below and
-// replaces operator new. ZORVIK_FAULT says what to do:
-//   count         a normal run: count the calls and allocations
-//   alloc K       the K-th allocation fails (operator new, the OLE strings)
-//   call NAME K   the K-th call of the imported function NAME fails
+// replaces operator new. It counts the main thread's calls and allocations
+// apart from those of any other thread (the deadline's waiting thread), and
+// ZORVIK_FAULT says what to do:
+//   count                 count the calls and allocations of a run
+//   alloc K               the main thread's K-th allocation fails (operator
+//                         new, the OLE strings)
+//   call NAME K           the main thread's K-th call of the imported
+//                         function NAME fails
+//   watcher alloc K, watcher call NAME K   the same on the waiting thread
+// When the fault is the main thread's wait for the waiting thread, that
+// thread is held after its own wait for as long as the process lasts.
 // With ZORVIK_FAULT_DEADLINE set to a number of milliseconds, the process
-// looks old enough for the run's deadline to come that long after its start,
-// and only what the waiting thread does is counted and may fail: the main
-// thread's part is that of a normal run.
+// looks old enough for the run's deadline to come that long after its start.
+// With ZORVIK_FAULT_HANDOVER naming a file, the waiting thread, as it comes
+// to delete the session file, makes that file and waits there until the main
+// thread comes to wait for it.
 // It puts the RunOnce value in place before the run, and when the process
-// ends (on its own or at the deadline) writes to the file ZORVIK_FAULT_REPORT
-// names the calls, the imports it left alone, whether the fault was met, what
-// the program left open and whether the RunOnce value is gone.
+// ends (on its own, or ending itself as the deadline does) writes to the file
+// ZORVIK_FAULT_REPORT names the calls, the imports it left alone, whether the
+// fault was met, what the program left open, whether its threads are still
+// running, whether the RunOnce value is gone and how old the process was.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -45,6 +54,15 @@ constexpr int kNone = 0, kKernelHandle = 1, kRegistryKey = 2, kInternetHandle = 
 const char* const kKindNames[kKinds] = {
     "", "kernel-handle", "registry-key", "internet-handle", "apartment", "item-list", "ole-string"};
 
+// Looked up rather than imported, so that the injector's own calls go
+// around the table it patches.
+template <typename F>
+F Lookup(const wchar_t* dll, const char* name)
+{
+    return reinterpret_cast<F>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(dll), name)));
+}
+
 struct Row
 {
     const char* name;
@@ -54,43 +72,83 @@ struct Row
     unsigned flags;
     int kind;
     std::uintptr_t original;
-    volatile LONG calls;
+    volatile LONG calls;        // on the main thread (allocations: on any)
+    volatile LONG watcherCalls; // on any other: the deadline's waiting thread
 };
 Row& RowAt(int index);
 
+// What one side of the run did: the main thread, or the waiting thread.
+struct Tally
+{
+    volatile LONG allocations;
+    short sequence[16384]; // count mode: calls (row index) and allocations (-1) in order
+    volatile LONG length;
+};
+
 bool g_counting = false;
 bool g_failAllocation = false;
-DWORD g_mainThread = 0;     // set in deadline mode: its calls are not swept
+bool g_faultOnWatcher = false; // the fault is one of the waiting thread's
+DWORD g_mainThread = 0;
 ULONGLONG g_extraAgeMs = 0; // how much older the process looks in deadline mode
 const Row* g_target = nullptr;
 LONG g_failAt = 0;
-volatile LONG g_allocations = 0, g_fired = 0, g_refusedCloses = 0, g_live[kKinds] = {};
+Tally g_main = {}, g_watcher = {};
+volatile LONG g_fired = 0, g_refusedCloses = 0, g_live[kKinds] = {};
+volatile LONG g_ending = 0; // the report is written: nothing counts or fails any more
+volatile LONG g_inCoverageDump = 0;
 HANDLE g_handles[64] = {}; // the kernel handles the program opened; the runtime has its own
-short g_sequence[16384];   // count mode: calls (row index) and allocations (-1) in order
-volatile LONG g_sequenceLength = 0;
+DWORD g_threads[8] = {};   // the threads the program started
+// The main thread's wait for the waiting thread is the fault: that thread is
+// then held, after its own wait, for as long as the process lasts, so that a
+// main thread which goes on past the failed wait finds it still running.
+bool g_holdAfterWait = false;
+// Hand-over mode: the waiting thread, about to delete the session file, makes
+// the file g_handoverFile names (a held service then answers the report under
+// way) and waits until the main thread comes to wait for it.
+wchar_t g_handoverFile[MAX_PATH] = {};
+HANDLE g_mainArrived = nullptr;
+volatile LONG g_watcherHeld = 0, g_handedOver = 0;
+const Row *g_createThread = nullptr, *g_wait = nullptr, *g_folderPath = nullptr;
 void* (*g_malloc)(std::size_t) = nullptr;
+// Looked up before the table is patched: the lookup's own calls are hooked after.
+decltype(&GetThreadId) g_threadId = nullptr;
+decltype(&OpenThread) g_openThread = nullptr;
 LONG(WINAPI* g_getValue)(HKEY, LPCWSTR, LPCWSTR, DWORD, LPDWORD, PVOID, LPDWORD) = nullptr;
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const wchar_t kRunOnceValue[] = L"ZorvikSoftwareUpdate";
 
-bool Counts(short entry, volatile LONG& counter, bool target)
+bool OnWatcher()
 {
-    if (g_mainThread != 0 && GetCurrentThreadId() == g_mainThread)
+    return g_mainThread != 0 && GetCurrentThreadId() != g_mainThread;
+}
+
+// Counts a call of the row's function, or an allocation (no row), on the
+// side of the run it is made on; true when it is the one to fail.
+bool Counts(short entry, Row* row)
+{
+    if (g_ending != 0 || g_inCoverageDump != 0)
     {
         return false;
     }
-    const LONG at = InterlockedIncrement(&g_sequenceLength) - 1;
-    if (g_counting && at < static_cast<LONG>(std::size(g_sequence)))
+    const bool watcher = OnWatcher();
+    Tally& tally = watcher ? g_watcher : g_main;
+    const LONG at = InterlockedIncrement(&tally.length) - 1;
+    if (g_counting && at < static_cast<LONG>(std::size(tally.sequence)))
     {
-        g_sequence[at] = entry;
+        tally.sequence[at] = entry;
     }
+    volatile LONG& counter = row == nullptr ? tally.allocations
+                             : watcher      ? row->watcherCalls
+                                            : row->calls;
+    const bool target =
+        (row == nullptr ? g_failAllocation : g_target == row) && watcher == g_faultOnWatcher;
     return InterlockedIncrement(&counter) == g_failAt && target &&
            InterlockedExchange(&g_fired, 1) == 0;
 }
 
 bool NextAllocationFails()
 {
-    return Counts(-1, g_allocations, g_failAllocation);
+    return Counts(-1, nullptr);
 }
 
 // Numbers and pointers as a number; anything else (a GUID by reference) as 1.
@@ -139,14 +197,55 @@ void Track(const Row& row, bool succeeded, std::intptr_t result, std::intptr_t f
 }
 
 void WriteReport(bool ended);
+template <typename F>
+F Original(const char* name);
+
+void BeforeCall(const Row& row)
+{
+    if (g_handoverFile[0] == L'\0')
+    {
+        return;
+    }
+    if (&row == g_folderPath && OnWatcher() && g_mainArrived != nullptr)
+    {
+        const HANDLE release = Original<decltype(&CreateFileW)>("CreateFileW")(
+            g_handoverFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+            nullptr);
+        Original<decltype(&CloseHandle)>("CloseHandle")(release);
+        g_watcherHeld = 1;
+        Original<decltype(&WaitForSingleObject)>("WaitForSingleObject")(g_mainArrived, INFINITE);
+    }
+    else if (&row == g_wait && !OnWatcher() && g_mainArrived != nullptr)
+    {
+        g_handedOver = g_watcherHeld;
+        Original<decltype(&SetEvent)>("SetEvent")(g_mainArrived);
+    }
+}
+
+void AfterCall(const Row& row, std::intptr_t result)
+{
+    if (&row == g_createThread && result != 0)
+    {
+        static volatile LONG started = 0;
+        const LONG at = InterlockedIncrement(&started) - 1;
+        if (at < static_cast<LONG>(std::size(g_threads)))
+        {
+            g_threads[at] = g_threadId(reinterpret_cast<HANDLE>(result));
+        }
+    }
+    if (&row == g_wait && g_holdAfterWait && OnWatcher())
+    {
+        Sleep(INFINITE);
+    }
+}
 
 template <typename R, typename Real, typename... A>
 R Intercept(Row& row, Real real, A... arguments)
 {
-    const bool fail =
-        (row.flags & kAllocation) != 0
-            ? (InterlockedIncrement(&row.calls), NextAllocationFails())
-            : Counts(static_cast<short>(&row - &RowAt(0)), row.calls, g_target == &row);
+    const bool fail = (row.flags & kAllocation) != 0
+                          ? (InterlockedIncrement(&row.calls), NextAllocationFails())
+                          : Counts(static_cast<short>(&row - &RowAt(0)), &row);
+    BeforeCall(row);
     if ((row.flags & kReportFirst) != 0)
     {
         WriteReport(std::strcmp(row.name, "exit") == 0);
@@ -167,6 +266,7 @@ R Intercept(Row& row, Real real, A... arguments)
         }
         const R result = real();
         const std::intptr_t value = ToInt(result);
+        AfterCall(row, value);
         const bool succeeded = (row.flags & kStatus) != 0    ? value == ERROR_SUCCESS
                                : (row.flags & kHResult) != 0 ? static_cast<HRESULT>(value) >= 0
                                                              : result != FromInt<R>(row.failValue);
@@ -233,13 +333,13 @@ constexpr int kFirstRow = __COUNTER__ + 1;
 // clang-format off
 #define HOOK_AS(name, type, failValue, error, flags, kind) \
     {#name, reinterpret_cast<std::uintptr_t>(&Hook<type, __COUNTER__ - kFirstRow>::Call), \
-     failValue, error, flags, kind, 0, 0}
+     failValue, error, flags, kind, 0, 0, 0}
 #define HOOK(name, failValue, error, flags, kind) \
     HOOK_AS(name, decltype(&::name), failValue, error, flags, kind)
 #define HOOK_THROUGH(name, wrapper, failValue, error, flags, kind) \
     {#name, reinterpret_cast<std::uintptr_t>( \
          &wrapper<Hook<decltype(&::name), __COUNTER__ - kFirstRow>>), \
-     failValue, error, flags, kind, 0, 0}
+     failValue, error, flags, kind, 0, 0, 0}
 // clang-format on
 
 #if defined(__GNUC__)
@@ -362,6 +462,50 @@ F Original(const char* name)
     return reinterpret_cast<F>(Find(name)->original);
 }
 
+// Milliseconds since the process was really created: its own clock, on which
+// its deadline is a promise, whatever Wine takes to start and end it.
+ULONGLONG RealAgeMs()
+{
+    FILETIME created = {}, exited = {}, kernel = {}, user = {}, now = {};
+    Original<decltype(&GetProcessTimes)>("GetProcessTimes")(GetCurrentProcess(), &created, &exited,
+                                                            &kernel, &user);
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER start, current;
+    start.LowPart = created.dwLowDateTime;
+    start.HighPart = created.dwHighDateTime;
+    current.LowPart = now.dwLowDateTime;
+    current.HighPart = now.dwHighDateTime;
+    return current.QuadPart > start.QuadPart ? (current.QuadPart - start.QuadPart) / 10000 : 0;
+}
+
+// How many of the threads the program started are still running.
+long RunningThreads()
+{
+    long running = 0;
+    for (const DWORD id : g_threads)
+    {
+        const HANDLE thread = id != 0 ? g_openThread(SYNCHRONIZE, FALSE, id) : nullptr;
+        if (thread != nullptr)
+        {
+            running += Original<decltype(&WaitForSingleObject)>("WaitForSingleObject")(thread, 0) ==
+                       WAIT_TIMEOUT;
+            Original<decltype(&CloseHandle)>("CloseHandle")(thread);
+        }
+    }
+    return running;
+}
+
+void AddTally(const char* prefix, const Tally& tally)
+{
+    for (LONG i = 0;
+         g_counting && i < tally.length && i < static_cast<LONG>(std::size(tally.sequence)); ++i)
+    {
+        Line(prefix, "sequence ",
+             tally.sequence[i] < 0 ? "allocation" : g_rows[tally.sequence[i]].name);
+    }
+    Line(prefix, "allocations ", tally.allocations);
+}
+
 void WriteReport(bool ended)
 {
     static volatile LONG once = 0;
@@ -369,50 +513,52 @@ void WriteReport(bool ended)
     {
         return;
     }
+    // Whatever the process does on its way out is no longer the run's.
+    g_ending = 1;
     // Allocations are swept by their own count, calls that cannot fail not at all.
     for (const Row& row : g_rows)
     {
-        if (row.original != 0)
+        if (row.original == 0)
         {
-            Line((row.flags & (kAllocation | kNeverFails)) != 0 ? "tracked " : "calls ", row.name,
-                 " ", row.calls);
+            continue;
+        }
+        if ((row.flags & (kAllocation | kNeverFails)) != 0)
+        {
+            Line("tracked ", row.name, " ", row.calls);
+        }
+        else
+        {
+            Line("calls ", row.name, " ", row.calls);
+            Line("watcher-calls ", row.name, " ", row.watcherCalls);
         }
     }
     for (int i = 0; i < g_unhookedCount; ++i)
     {
         Line("unhooked ", g_unhooked[i]);
     }
-    Line("allocations ", g_allocations);
+    AddTally("", g_main);
+    AddTally("watcher-", g_watcher);
     Line("fired ", g_fired);
     Line("refused-closes ", g_refusedCloses);
-    Line("ended ", ended ? "normally" : "at-deadline");
+    Line("handed-over ", g_handedOver);
+    // Normally: the program returned from its entry. Quietly: it ended its
+    // process itself, as the deadline's path does.
+    Line("ended ", ended ? "normally" : "quietly");
+    Line("age-ms ", static_cast<long>(RealAgeMs()));
     for (int kind = kKernelHandle; ended && kind < kKinds; ++kind)
     {
         Line("open ", kKindNames[kind], " ", g_live[kind]);
     }
+    Line("running-threads ", RunningThreads());
     const LONG found = g_getValue(HKEY_CURRENT_USER, kRunOnceKey, kRunOnceValue, RRF_RT_ANY,
                                   nullptr, nullptr, nullptr);
     Line("runonce ", found == ERROR_SUCCESS ? "present" : "absent");
-    for (LONG i = 0;
-         g_counting && i < g_sequenceLength && i < static_cast<LONG>(std::size(g_sequence)); ++i)
-    {
-        Line("sequence ", g_sequence[i] < 0 ? "allocation" : g_rows[g_sequence[i]].name);
-    }
     const HANDLE file = Original<decltype(&CreateFileW)>("CreateFileW")(
         g_reportPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     Original<decltype(&WriteFile)>("WriteFile")(file, g_report, static_cast<DWORD>(g_reportSize),
                                                 &written, nullptr);
     Original<decltype(&CloseHandle)>("CloseHandle")(file);
-}
-
-// Looked up rather than imported, so that the injector's own calls go
-// around the table it patches.
-template <typename F>
-F Lookup(const wchar_t* dll, const char* name)
-{
-    return reinterpret_cast<F>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(dll), name)));
 }
 
 // Points every import in the table at its wrapper.
@@ -475,32 +621,50 @@ struct Injector
             g_reportPath[0] = L'\0';
             return;
         }
-        // "count", "alloc K" or "call NAME K": K follows the last space.
+        // "count", or "alloc K" or "call NAME K", each with "watcher " before
+        // it for the waiting thread's: K follows the last space.
         const wchar_t* k = fault;
         for (const wchar_t* at = fault; *at != L'\0'; ++at)
         {
             k = *at == L' ' ? at + 1 : k;
         }
         g_failAt = static_cast<LONG>(Number(k));
+        g_mainThread = GetCurrentThreadId();
         wchar_t left[16] = {};
         if (GetEnvironmentVariableW(L"ZORVIK_FAULT_DEADLINE", left, 16) != 0)
         {
             const ULONGLONG deadlineMs = ZORVIK_RUN_DEADLINE_SECONDS * 1000ULL;
             const ULONGLONG leftMs = Number(left);
             g_extraAgeMs = leftMs < deadlineMs ? deadlineMs - leftMs : 0;
-            g_mainThread = GetCurrentThreadId();
         }
-        g_counting = std::wcsncmp(fault, L"count", 6) == 0;
-        g_failAllocation = std::wcsncmp(fault, L"alloc ", 6) == 0;
-        if (std::wcsncmp(fault, L"call ", 5) == 0)
+        g_faultOnWatcher = std::wcsncmp(fault, L"watcher ", 8) == 0;
+        const wchar_t* const what = g_faultOnWatcher ? fault + 8 : fault;
+        g_counting = std::wcsncmp(what, L"count", 6) == 0;
+        g_failAllocation = std::wcsncmp(what, L"alloc ", 6) == 0;
+        if (std::wcsncmp(what, L"call ", 5) == 0)
         {
             char name[64] = {};
-            for (size_t i = 0; i + 1 < sizeof name && fault[5 + i] != L' ' && fault[5 + i] != L'\0';
+            for (size_t i = 0; i + 1 < sizeof name && what[5 + i] != L' ' && what[5 + i] != L'\0';
                  ++i)
             {
-                name[i] = static_cast<char>(fault[5 + i]);
+                name[i] = static_cast<char>(what[5 + i]);
             }
             g_target = Find(name);
+        }
+        g_createThread = Find("CreateThread");
+        g_wait = Find("WaitForSingleObject");
+        g_folderPath = Find("SHGetFolderPathW");
+        g_holdAfterWait = g_target == g_wait && !g_faultOnWatcher;
+        g_threadId = Lookup<decltype(g_threadId)>(L"kernel32.dll", "GetThreadId");
+        g_openThread = Lookup<decltype(g_openThread)>(L"kernel32.dll", "OpenThread");
+        if (GetEnvironmentVariableW(L"ZORVIK_FAULT_HANDOVER", g_handoverFile, MAX_PATH) != 0)
+        {
+            g_mainArrived = Lookup<decltype(&CreateEventW)>(L"kernel32.dll", "CreateEventW")(
+                nullptr, TRUE, FALSE, nullptr);
+        }
+        else
+        {
+            g_handoverFile[0] = L'\0';
         }
         // The run's starting state, as the update product leaves it.
         const wchar_t data[] = L"C:\\Program Files\\Zorvik\\ZorvikUpdateReport.exe";
@@ -514,6 +678,18 @@ struct Injector
 } g_injector;
 
 } // namespace
+
+#if defined(ZORVIK_COVERAGE)
+// A coverage build writes its counts before the deadline's path ends the
+// process; what that writing calls is the coverage runtime's, not the run's.
+extern "C" void __real___gcov_dump();
+extern "C" void __wrap___gcov_dump()
+{
+    InterlockedIncrement(&g_inCoverageDump);
+    __real___gcov_dump();
+    InterlockedDecrement(&g_inCoverageDump);
+}
+#endif
 
 // Every allocation through operator new counts, and one may fail. The
 // library's other forms (arrays, nothrow) allocate through this one, and its

@@ -29,7 +29,8 @@ public:
     // Starts watching. Without a thread (none could be made) the run simply
     // has no deadline.
     CRunDeadline(DWORD deadlineMs, CleanUpFunction cleanUp) noexcept;
-    // Stops watching: the run has ended on its own.
+    // Stops watching: the run has ended on its own, its clean-up done. Should
+    // the waiting thread not be stopped, the process ends here, quietly.
     ~CRunDeadline();
     CRunDeadline(const CRunDeadline&) = delete;
     CRunDeadline& operator=(const CRunDeadline&) = delete;
