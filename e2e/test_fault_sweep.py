@@ -7,8 +7,9 @@ against a service that never answers: its waits, the clean-up and the end of
 the process.
 
 Usage: test_fault_sweep.py --exe FAULTS_EXE --deadline SECONDS --template PREFIX
-                           --workdir DIR
-(--deadline is the one the test build was made with)
+                           --workdir DIR [--coverage]
+(--deadline is the one the test build was made with; --coverage says it is a
+coverage build)
 
 Each run must end with exit code 0, print nothing (no heap diagnostic
 either), post only exact requests and at most the run's two, and remove the
@@ -59,7 +60,7 @@ LEFT_OUT = {
         InitializeCriticalSection LeaveCriticalSection GetCurrentProcess GetCurrentProcessId
         GetCurrentThread GetCurrentThreadId GetLastError SetLastError GetSystemTimeAsFileTime
         GetTickCount64 IsDebuggerPresent OutputDebugStringA Sleep SysStringLen free memchr memcmp
-        memcpy memmove memset strcmp strlen strncmp strstr wcslen wcsncmp _errno _ultoa _setjmp
+        memcpy memmove memset strcmp strlen strncmp strstr wcscmp wcslen wcsncmp _errno _ultoa _setjmp
         _setjmp3""",
     "FALSE means held by another thread, not a failure": "TryEnterCriticalSection",
     "fails only for an index the runtime never allocated": "TlsGetValue",
@@ -73,6 +74,11 @@ LEFT_OUT = {
     "print the runtime's fatal errors; no one reads their result": "fprintf printf vfprintf fwrite",
     "the injector's own, before it hooks anything": "GetEnvironmentVariableW",
 }
+# A coverage build's runtime writes its counts as the process ends, after the
+# injector's report, or while the injector stops counting.
+LEFT_OUT_IN_COVERAGE_BUILDS = """IsDBCSLeadByteEx __mb_cur_max _access _fdopen _getpid _lock
+    _locking _mkdir _open _unlock atoi fclose fopen fputc fread fseek getenv localeconv setlocale
+    strcat strchr strerror"""
 LEFT_OUT_NAMES = {name for names in LEFT_OUT.values() for name in names.split()}
 
 
@@ -118,20 +124,25 @@ def request_problems(records):
     return problems
 
 
-def run(prefix, service, options, fault, deadline, handover=None):
-    """One run with one fault: (report, problems apart from the clean-up)."""
+def run(prefix, service, options, fault, deadline, left_ms=None, **extra):
+    """One run with one fault; with deadline, the process aged for its
+    deadline to come soon, and checked for it (left_ms: aged so that this is
+    left, unchecked); extra names further ZORVIK_FAULT_ settings:
+    (report, problems apart from the clean-up)."""
     os.makedirs(prefix.session_folder(), exist_ok=True)
-    with open(prefix.session_file(), "wb") as file:
-        file.write(session_file_bytes(GUID))
+    if extra.pop("session", True):
+        with open(prefix.session_file(), "wb") as file:
+            file.write(session_file_bytes(GUID))
+    elif os.path.exists(prefix.session_file()):
+        os.remove(prefix.session_file())
     report_path = os.path.join(options.workdir, "report.txt")
     if os.path.exists(report_path):
         os.remove(report_path)
     seen = len(service.records())
     env = {"ZORVIK_FAULT": fault, "ZORVIK_FAULT_REPORT": windows_path(report_path)}
-    if deadline:
-        env["ZORVIK_FAULT_DEADLINE"] = str(DEADLINE_LEFT_MS)
-    if handover:
-        env["ZORVIK_FAULT_HANDOVER"] = windows_path(handover)
+    if deadline or left_ms is not None:
+        env["ZORVIK_FAULT_DEADLINE"] = str(DEADLINE_LEFT_MS if deadline else left_ms)
+    env.update(("ZORVIK_FAULT_" + name.upper(), value) for name, value in extra.items())
     try:
         result = prefix.run(options.exe, env=env, timeout=HANG_GUARD_S)
     except subprocess.TimeoutExpired:
@@ -155,26 +166,36 @@ def run(prefix, service, options, fault, deadline, handover=None):
     if report["refused-closes"] != "0":
         problems.append("%s closes of what was not open" % report["refused-closes"])
     if deadline:
-        if report["ended"] != "quietly":
-            problems.append("ended %s, not by the deadline" % report["ended"])
-        age = int(report["age-ms"])
         cut_off = DEADLINE_LEFT_MS - options.deadline * 1000 // 12
-        if not cut_off - TIMER_GRAIN_MS <= age <= DEADLINE_LEFT_MS + DEADLINE_MARGIN_MS:
-            problems.append("ended %d ms after its start; its cut-off was at %d ms, its deadline "
-                            "at %d ms" % (age, cut_off, DEADLINE_LEFT_MS))
-        for removal in ("RegDeleteValueW", "DeleteFileW"):
-            calls = report["calls"].get(removal, 0) + report["watcher-calls"].get(removal, 0)
-            if calls > 1:
-                problems.append("%s called %d times" % (removal, calls))
+        problems += deadline_problems(report, "quietly", cut_off)
     return report, problems
 
 
-def sweep(prefix, service, options, deadline):
+def deadline_problems(report, ended, earliest, deadline=DEADLINE_LEFT_MS):
+    """A run the deadline watched: how it ended, no earlier than it may on its
+    own clock and within a margin of its deadline, having cleaned up once."""
+    problems = []
+    if report["ended"] != ended:
+        problems.append("ended %s, not %s" % (report["ended"], ended))
+    age = int(report["age-ms"])
+    if not earliest - TIMER_GRAIN_MS <= age <= deadline + DEADLINE_MARGIN_MS:
+        problems.append("ended %d ms after its start, where %d ms was the earliest and its deadline "
+                        "was at %d ms" % (age, earliest, deadline))
+    for removal in ("RegDeleteValueW", "DeleteFileW"):
+        calls = report["calls"].get(removal, 0) + report["watcher-calls"].get(removal, 0)
+        if calls > 1:
+            problems.append("%s called %d times" % (removal, calls))
+    return problems
+
+
+def sweep(prefix, service, options, deadline, session=True):
     """The counting run, then one run per fault of what it counted:
     (counting run's report, cases, failed faults). Exits when the counting
     run itself does not hold. On the deadline's path, only the waiting
-    thread's part is swept: the main thread's is that of a normal run."""
-    normal, problems = run(prefix, service, options, "count", deadline)
+    thread's part is swept: the main thread's is that of a normal run.
+    Without a session file, only the allocations: the fallback identifier's
+    road differs from the file's in what it allocates alone."""
+    normal, problems = run(prefix, service, options, "count", deadline, session=session)
     if normal is None or problems or normal["runonce"] != "absent" or normal["file"]:
         sys.exit("sweep: the %s run does not hold: %s" % ("deadline's" if deadline else "normal",
                                                           problems))
@@ -186,10 +207,11 @@ def sweep(prefix, service, options, deadline):
         cases += [(prefix_text + "alloc %d" % k, side, "allocation", k)
                   for k in range(1, allocations + 1)]
         cases += [(prefix_text + "call %s %d" % (name, k), side, name, k)
-                  for name, count in normal[side + "calls"].items() for k in range(1, count + 1)]
+                  for name, count in normal[side + "calls"].items() for k in range(1, count + 1)
+                  if session]
     failed = []
     for fault, side, name, k in cases:
-        report, problems = run(prefix, service, options, fault, deadline)
+        report, problems = run(prefix, service, options, fault, deadline, session=session)
         if report is not None:
             sequence = normal[side + "sequence"]
             at = [i for i, entry in enumerate(sequence) if entry == name][k - 1]
@@ -209,36 +231,87 @@ def sweep(prefix, service, options, deadline):
                 print("sweep: %s: the run ended itself, quietly" % fault)
         if problems:
             failed.append(fault)
-            print("sweep: %s%s: %s" % ("deadline's path, " if deadline else "", fault,
+            print("sweep: %s%s: %s" % ("deadline's path, " if deadline else
+                                       "" if session else "no session file, ", fault,
                                        "; ".join(problems)))
     return normal, cases, failed
 
 
-def handover(prefix, options):
-    """The main thread finishes its reports while the waiting thread, at the
-    cut-off, is cleaning up: the run must end only when that clean-up is
-    done, once and whole, and by its deadline. The service holds every
-    answer until the waiting thread, about to delete the session file, lets
-    it go; the waiting thread then waits until the main thread comes to wait
-    for it. Returns the problems."""
-    release = os.path.join(options.workdir, "handover.release")
-    if os.path.exists(release):
-        os.remove(release)
-    with StandInService("--mode", "held", "--release-file", release) as held:
-        prefix.use_proxy(held.port)
-        report, problems = run(prefix, held, options, "count", deadline=True, handover=release)
-    if report is not None:
-        if report["handed-over"] != "1":
-            problems.append("the main thread did not come to wait while the clean-up was under way")
-        if report["posted"] != 2:
-            problems.append("%d of the 2 reports posted" % report["posted"])
-        if report["runonce"] != "absent" or report["file"]:
-            problems.append("the clean-up was left half done")
-    return problems
+# Runs the deadline watches, each set up one way. In the hand-overs one
+# thread comes to the clean-up while the other is doing it, held there by the
+# injector until the one comes to wait for it, or for good: then the one
+# waiting ends the run at the deadline, the session file left (its deletion
+# is what never finished). A held waiting thread took over at the cut-off
+# while the main thread's report was under way (the service holds the answer
+# until then); a held main thread claimed the clean-up first. Then two
+# starts: after the deadline has passed, and after a clock set back.
+# (row, settings: fault, hold, how much of the deadline is left at the start
+# in ms or how much later than now the process was created, service mode;
+# then how the run must end, the earliest it may, and how many reports it
+# posts)
+WATCHED = [
+    ("the main thread comes while the waiting thread cleans up",
+     dict(hold="watcher-until-main", mode="held"), "quietly", "cut-off", (2,)),
+    ("the waiting thread's clean-up never ends",
+     dict(hold="watcher-for-good", mode="held"), "quietly", "deadline", (2,)),
+    ("the waiting thread's clean-up never ends, and the main thread's wait fails",
+     dict(hold="watcher-for-good", mode="held", fault="call WaitForSingleObject 1"),
+     "quietly", "deadline", (2,)),
+    ("the waiting thread comes while the main thread cleans up",
+     dict(hold="main-until-watcher", mode="ok"), "normally", "cut-off", (2,)),
+    ("the main thread's clean-up never ends",
+     dict(hold="main-for-good", mode="ok"), "quietly", "deadline", (2,)),
+    ("the main thread's clean-up never ends, and the waiting thread's wait fails",
+     dict(hold="main-for-good", mode="ok", fault="watcher call WaitForSingleObject 2"),
+     "quietly", "deadline", (2,)),
+    ("a start after the deadline", dict(left=0, mode="silent"), "quietly", "start", (0, 1)),
+    ("a start just after a clock set back a minute",
+     dict(younger=60000, mode="ok"), "normally", "start", (2,)),
+]
+
+
+def watched_runs(prefix, options):
+    """Each row of WATCHED: a list of (row, problems)."""
+    results = []
+    for row, settings, ended, earliest, posted in WATCHED:
+        release = os.path.join(options.workdir, "hold.release")
+        if os.path.exists(release):
+            os.remove(release)
+        mode = settings.get("mode")
+        arguments = ("--mode", mode) + (("--release-file", release) if mode == "held" else ())
+        # The process's deadline on its own clock, and its cut-off.
+        left = settings.get("left", DEADLINE_LEFT_MS)
+        if "younger" in settings:
+            left = options.deadline * 1000 + settings["younger"]
+        deadline = min(left, options.deadline * 1000)
+        cut_off = max(0, deadline - options.deadline * 1000 // 12)
+        extra = {}
+        if "hold" in settings:
+            extra.update(hold=settings["hold"], release=windows_path(release))
+        with StandInService(*arguments) as service:
+            prefix.use_proxy(service.port)
+            report, problems = run(prefix, service, options, settings.get("fault", "count"),
+                                   deadline=False, left_ms=left, **extra)
+        if report is not None:
+            hold_for_good = settings.get("hold", "").endswith("for-good")
+            if "hold" in settings and report["handed-over"] != "1":
+                problems.append("the other thread did not come while the clean-up was under way")
+            if report["posted"] not in posted:
+                problems.append("%d of the 2 reports posted" % report["posted"])
+            if report["runonce"] != "absent":
+                problems.append("the RunOnce value is left")
+            if report["file"] != hold_for_good:
+                problems.append("the session file is %s" % ("left" if report["file"] else "gone"))
+            problems += deadline_problems(report, ended,
+                                          {"start": 0, "cut-off": cut_off, "deadline": deadline}[earliest],
+                                          deadline)
+        results.append((row, problems))
+    return results
 
 
 def main():
-    options, _ = suite_options(("--deadline", {"type": int, "required": True}))
+    options, _ = suite_options(("--deadline", {"type": int, "required": True}),
+                               ("--coverage", {"action": "store_true"}))
     prefix = WinePrefix(options.template, os.path.join(options.workdir, "prefix"))
     try:
         # Opmode 2 keeps the default host, and the run reads it to the end.
@@ -246,16 +319,19 @@ def main():
         with StandInService() as service:
             prefix.use_proxy(service.port)
             normal, cases, failed = sweep(prefix, service, options, deadline=False)
+            fallback, fallback_cases, fallback_failed = sweep(prefix, service, options,
+                                                              deadline=False, session=False)
         # The deadline's path: the service never answers, so the waiting
         # thread abandons the first report, cleans up and ends the process.
         with StandInService("--mode", "silent") as silent:
             prefix.use_proxy(silent.port)
             watched, watched_cases, watched_failed = sweep(prefix, silent, options, deadline=True)
-        handover_problems = handover(prefix, options)
+        watched_rows = watched_runs(prefix, options)
     finally:
         prefix.stop()
     allocations = int(normal["allocations"]) + int(normal["watcher-allocations"])
-    unclassified = sorted(set(normal["unhooked"]) - LEFT_OUT_NAMES)
+    left_out = LEFT_OUT_NAMES | set(LEFT_OUT_IN_COVERAGE_BUILDS.split() if options.coverage else ())
+    unclassified = sorted(set(normal["unhooked"]) - left_out)
     called = [name for name in normal["calls"]
               if normal["calls"][name] or normal["watcher-calls"][name]]
     print("sweep: %d allocations in a normal run; %d imported functions hooked, %d of them called "
@@ -264,16 +340,23 @@ def main():
               len(cases) - allocations, len(normal["unhooked"])))
     print("sweep: %d runs with a fault, %d held, %d did not" % (len(cases), len(cases) - len(failed),
                                                               len(failed)))
+    print("sweep: without a session file, %d allocations: %d held, %d did not" % (
+        len(fallback_cases), len(fallback_cases) - len(fallback_failed), len(fallback_failed)))
     watched_allocations = int(watched["watcher-allocations"])
     print("sweep: the deadline's path: %d allocations, %d call points (%s)" % (
         watched_allocations, len(watched_cases) - watched_allocations,
         ", ".join(name for name, count in watched["watcher-calls"].items() if count)))
     print("sweep: %d runs with a fault on the deadline's path, %d held, %d did not" % (
         len(watched_cases), len(watched_cases) - len(watched_failed), len(watched_failed)))
-    print("sweep: the hand-over at the cut-off: %s" % ("; ".join(handover_problems) or "held"))
+    rows_failed = [row for row, problems in watched_rows if problems]
+    for row, problems in watched_rows:
+        if problems:
+            print("sweep: %s: %s" % (row, "; ".join(problems)))
+    print("sweep: %d runs of the deadline's hand-overs and starts, %d held, %d did not" % (
+        len(watched_rows), len(watched_rows) - len(rows_failed), len(rows_failed)))
     if unclassified:
         print("sweep: imports neither hooked nor left out with a reason: %s" % ", ".join(unclassified))
-    sys.exit(1 if failed or watched_failed or handover_problems or unclassified else 0)
+    sys.exit(1 if failed or fallback_failed or watched_failed or rows_failed or unclassified else 0)
 
 
 if __name__ == "__main__":

@@ -12,10 +12,12 @@
 // When the fault is the main thread's wait for the waiting thread, that
 // thread is held after its own wait for as long as the process lasts.
 // With ZORVIK_FAULT_DEADLINE set to a number of milliseconds, the process
-// looks old enough for the run's deadline to come that long after its start.
-// With ZORVIK_FAULT_HANDOVER naming a file, the waiting thread, as it comes
-// to delete the session file, makes that file and waits there until the main
-// thread comes to wait for it.
+// looks old enough for the run's deadline to come that long after its start
+// (or young enough, created later than now, for more than the deadline).
+// ZORVIK_FAULT_HOLD holds one thread in the clean-up, as it comes to delete
+// the session file, until the other comes to wait for it ("watcher-until-main",
+// "main-until-watcher") or for good ("watcher-for-good", "main-for-good");
+// a held waiting thread first makes the file ZORVIK_FAULT_RELEASE names.
 // It puts the RunOnce value in place before the run, and when the process
 // ends (on its own, or ending itself as the deadline does) writes to the file
 // ZORVIK_FAULT_REPORT names the calls, the imports it left alone, whether the
@@ -89,7 +91,9 @@ bool g_counting = false;
 bool g_failAllocation = false;
 bool g_faultOnWatcher = false; // the fault is one of the waiting thread's
 DWORD g_mainThread = 0;
-ULONGLONG g_extraAgeMs = 0; // how much older the process looks in deadline mode
+// How much older the process looks in deadline mode; younger when negative,
+// as after a clock set back.
+LONGLONG g_extraAgeMs = 0;
 const Row* g_target = nullptr;
 LONG g_failAt = 0;
 Tally g_main = {}, g_watcher = {};
@@ -98,17 +102,32 @@ volatile LONG g_ending = 0; // the report is written: nothing counts or fails an
 volatile LONG g_inCoverageDump = 0;
 HANDLE g_handles[64] = {}; // the kernel handles the program opened; the runtime has its own
 DWORD g_threads[8] = {};   // the threads the program started
-// The main thread's wait for the waiting thread is the fault: that thread is
-// then held, after its own wait, for as long as the process lasts, so that a
-// main thread which goes on past the failed wait finds it still running.
+// The main thread's wait for the waiting thread, at the run's end, is the
+// fault: that thread is then held, after its own wait, for as long as the
+// process lasts, so that a main thread which goes on past the failed wait
+// finds it still running.
 bool g_holdAfterWait = false;
-// Hand-over mode: the waiting thread, about to delete the session file, makes
-// the file g_handoverFile names (a held service then answers the report under
-// way) and waits until the main thread comes to wait for it.
-wchar_t g_handoverFile[MAX_PATH] = {};
-HANDLE g_mainArrived = nullptr;
-volatile LONG g_watcherHeld = 0, g_handedOver = 0;
-const Row *g_createThread = nullptr, *g_wait = nullptr, *g_folderPath = nullptr;
+// Hand-over modes (ZORVIK_FAULT_HOLD): one thread is held in the clean-up,
+// as it comes to delete the session file, until the other thread comes to
+// wait for it, or for good. When it is the main thread, the waiting thread's
+// first wait is held until the main thread has claimed the clean-up, so that
+// the cut-off finds it under way.
+enum class Hold
+{
+    None,
+    WatcherUntilMain,
+    WatcherForGood,
+    MainUntilWatcher,
+    MainForGood
+};
+Hold g_hold = Hold::None;
+// Made when the waiting thread is held, so that a held service answers the
+// report under way (ZORVIK_FAULT_RELEASE).
+wchar_t g_releaseFile[MAX_PATH] = {};
+HANDLE g_otherArrived = nullptr, g_mainCleaning = nullptr;
+volatile LONG g_held = 0, g_handedOver = 0;
+const Row *g_createThread = nullptr, *g_wait = nullptr, *g_folderPath = nullptr,
+          *g_deleteValue = nullptr;
 void* (*g_malloc)(std::size_t) = nullptr;
 // Looked up before the table is patched: the lookup's own calls are hooked after.
 decltype(&GetThreadId) g_threadId = nullptr;
@@ -200,25 +219,62 @@ void WriteReport(bool ended);
 template <typename F>
 F Original(const char* name);
 
+void HoldHere(bool forGood)
+{
+    g_held = 1;
+    if (forGood)
+    {
+        Sleep(INFINITE);
+    }
+    Original<decltype(&WaitForSingleObject)>("WaitForSingleObject")(g_otherArrived, INFINITE);
+}
+
+void Signal(HANDLE event)
+{
+    Original<decltype(&SetEvent)>("SetEvent")(event);
+}
+
 void BeforeCall(const Row& row)
 {
-    if (g_handoverFile[0] == L'\0')
+    const bool watcher = OnWatcher();
+    if (g_hold == Hold::WatcherUntilMain || g_hold == Hold::WatcherForGood)
     {
-        return;
+        if (&row == g_folderPath && watcher)
+        {
+            if (g_releaseFile[0] != L'\0')
+            {
+                Original<decltype(&CloseHandle)>("CloseHandle")(Original<decltype(&CreateFileW)>(
+                    "CreateFileW")(g_releaseFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+            }
+            HoldHere(g_hold == Hold::WatcherForGood);
+        }
+        else if (&row == g_wait && !watcher)
+        {
+            g_handedOver = g_held;
+            Signal(g_otherArrived);
+        }
     }
-    if (&row == g_folderPath && OnWatcher() && g_mainArrived != nullptr)
+    else if (g_hold == Hold::MainUntilWatcher || g_hold == Hold::MainForGood)
     {
-        const HANDLE release = Original<decltype(&CreateFileW)>("CreateFileW")(
-            g_handoverFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-            nullptr);
-        Original<decltype(&CloseHandle)>("CloseHandle")(release);
-        g_watcherHeld = 1;
-        Original<decltype(&WaitForSingleObject)>("WaitForSingleObject")(g_mainArrived, INFINITE);
-    }
-    else if (&row == g_wait && !OnWatcher() && g_mainArrived != nullptr)
-    {
-        g_handedOver = g_watcherHeld;
-        Original<decltype(&SetEvent)>("SetEvent")(g_mainArrived);
+        if (&row == g_wait && watcher && row.watcherCalls == 1)
+        {
+            Original<decltype(&WaitForSingleObject)>("WaitForSingleObject")(g_mainCleaning,
+                                                                            INFINITE);
+        }
+        else if (&row == g_wait && watcher && row.watcherCalls == 2)
+        {
+            g_handedOver = g_held;
+            Signal(g_otherArrived);
+        }
+        else if (&row == g_deleteValue && !watcher)
+        {
+            Signal(g_mainCleaning);
+        }
+        else if (&row == g_folderPath && !watcher)
+        {
+            HoldHere(g_hold == Hold::MainForGood);
+        }
     }
 }
 
@@ -308,7 +364,7 @@ BOOL WINAPI AgedProcessTimes(HANDLE process, FILETIME* created, FILETIME* exited
         ULARGE_INTEGER time;
         time.LowPart = created->dwLowDateTime;
         time.HighPart = created->dwHighDateTime;
-        time.QuadPart -= g_extraAgeMs * 10000;
+        time.QuadPart -= static_cast<ULONGLONG>(g_extraAgeMs * 10000);
         created->dwLowDateTime = time.LowPart;
         created->dwHighDateTime = time.HighPart;
     }
@@ -635,7 +691,7 @@ struct Injector
         {
             const ULONGLONG deadlineMs = ZORVIK_RUN_DEADLINE_SECONDS * 1000ULL;
             const ULONGLONG leftMs = Number(left);
-            g_extraAgeMs = leftMs < deadlineMs ? deadlineMs - leftMs : 0;
+            g_extraAgeMs = static_cast<LONGLONG>(deadlineMs) - static_cast<LONGLONG>(leftMs);
         }
         g_faultOnWatcher = std::wcsncmp(fault, L"watcher ", 8) == 0;
         const wchar_t* const what = g_faultOnWatcher ? fault + 8 : fault;
@@ -654,18 +710,28 @@ struct Injector
         g_createThread = Find("CreateThread");
         g_wait = Find("WaitForSingleObject");
         g_folderPath = Find("SHGetFolderPathW");
-        g_holdAfterWait = g_target == g_wait && !g_faultOnWatcher;
         g_threadId = Lookup<decltype(g_threadId)>(L"kernel32.dll", "GetThreadId");
         g_openThread = Lookup<decltype(g_openThread)>(L"kernel32.dll", "OpenThread");
-        if (GetEnvironmentVariableW(L"ZORVIK_FAULT_HANDOVER", g_handoverFile, MAX_PATH) != 0)
+        g_deleteValue = Find("RegDeleteValueW");
+        wchar_t hold[32] = {};
+        GetEnvironmentVariableW(L"ZORVIK_FAULT_HOLD", hold, 32);
+        const std::pair<const wchar_t*, Hold> holds[] = {
+            {L"watcher-until-main", Hold::WatcherUntilMain},
+            {L"watcher-for-good", Hold::WatcherForGood},
+            {L"main-until-watcher", Hold::MainUntilWatcher},
+            {L"main-for-good", Hold::MainForGood}};
+        for (const auto& [text, value] : holds)
         {
-            g_mainArrived = Lookup<decltype(&CreateEventW)>(L"kernel32.dll", "CreateEventW")(
-                nullptr, TRUE, FALSE, nullptr);
+            g_hold = std::wcscmp(hold, text) == 0 ? value : g_hold;
         }
-        else
+        if (GetEnvironmentVariableW(L"ZORVIK_FAULT_RELEASE", g_releaseFile, MAX_PATH) == 0)
         {
-            g_handoverFile[0] = L'\0';
+            g_releaseFile[0] = L'\0';
         }
+        g_holdAfterWait = g_target == g_wait && !g_faultOnWatcher && g_hold == Hold::None;
+        const auto createEvent = Lookup<decltype(&CreateEventW)>(L"kernel32.dll", "CreateEventW");
+        g_otherArrived = createEvent(nullptr, TRUE, FALSE, nullptr);
+        g_mainCleaning = createEvent(nullptr, TRUE, FALSE, nullptr);
         // The run's starting state, as the update product leaves it.
         const wchar_t data[] = L"C:\\Program Files\\Zorvik\\ZorvikUpdateReport.exe";
         Lookup<LONG(WINAPI*)(HKEY, LPCWSTR, LPCWSTR, DWORD, LPCVOID, DWORD)>(

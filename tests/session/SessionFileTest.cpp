@@ -363,7 +363,17 @@ TEST(FullFolderPath, OnlyADriveRootOrAUncPathCounts)
         {L"\\Roaming", false}, // the root of the current drive
         {L"\\\\", false},
         {L"Roaming", false},
+        // Drive letters are A to Z in either case, and nothing on either side.
         {L"1:\\x", false},
+        {L"@:\\x", false},
+        {L"A:\\x", true},
+        {L"Z:\\x", true},
+        {L"[:\\x", false},
+        {L"`:\\x", false},
+        {L"a:\\x", true},
+        {L"z:\\x", true},
+        {L"{:\\x", false},
+        {L"\u00e9:\\x", false},
     };
     for (const auto& c : cases)
     {

@@ -41,6 +41,9 @@ TEST(StreamImpl, KnownInterfacesShareOnePointerAndAddAReferenceEach)
     {
         EXPECT_EQ(count - 1, stream.Release());
     }
+    // Nowhere to put the pointer: refused, and no reference taken.
+    EXPECT_EQ(E_POINTER, stream.QueryInterface(IID_IStream, nullptr));
+    EXPECT_EQ(1u, CountOf(stream));
 }
 
 TEST(StreamImpl, OtherInterfacesGiveNoInterfaceAndNullWithTheCountUnchanged)
