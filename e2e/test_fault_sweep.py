@@ -149,11 +149,17 @@ def run(prefix, service, options, fault, deadline, left_ms=None, **extra):
         return None, ["still running after %d s" % HANG_GUARD_S]
     records = service.records()[seen:]
     problems = request_problems(records)
-    if result.exit_code != 0 or result.stdout or result.stderr:
+    reported = os.path.exists(report_path)
+    # Wine's teardown lines are not the program's output in a run that got to
+    # its end (the injector reports there); in one that did not, they count.
+    printed = result.own_stderr if reported else result.stderr
+    if result.exit_code != 0 or result.stdout or printed:
         problems.append("exit code %#x (Wine's process: %d), printed %r %r" % (
             result.exit_code & 0xFFFFFFFF, result.wine_status, result.stdout[:200],
-            result.stderr[:300]))
-    if not os.path.exists(report_path):
+            printed[:300]))
+    if reported and result.wine_teardown:
+        print("sweep: %s: Wine wrote %r" % (fault, result.wine_teardown))
+    if not reported:
         return None, problems + ["no report"]
     report = read_report(report_path)
     report["file"] = os.path.exists(prefix.session_file())
@@ -190,7 +196,8 @@ def deadline_problems(report, ended, earliest, deadline=DEADLINE_LEFT_MS):
 
 def sweep(prefix, service, options, deadline, session=True):
     """The counting run, then one run per fault of what it counted:
-    (counting run's report, cases, failed faults). Exits when the counting
+    (counting run's report, cases, failed faults, each run's age at its end
+    in ms). Exits when the counting
     run itself does not hold. On the deadline's path, only the waiting
     thread's part is swept: the main thread's is that of a normal run.
     Without a session file, only the allocations: the fallback identifier's
@@ -209,10 +216,11 @@ def sweep(prefix, service, options, deadline, session=True):
         cases += [(prefix_text + "call %s %d" % (name, k), side, name, k)
                   for name, count in normal[side + "calls"].items() for k in range(1, count + 1)
                   if session]
-    failed = []
+    failed, ages = [], []
     for fault, side, name, k in cases:
         report, problems = run(prefix, service, options, fault, deadline, session=session)
         if report is not None:
+            ages.append(int(report["age-ms"]))
             sequence = normal[side + "sequence"]
             at = [i for i, entry in enumerate(sequence) if entry == name][k - 1]
             value_window, file_window = removal_windows(sequence)
@@ -234,7 +242,7 @@ def sweep(prefix, service, options, deadline, session=True):
             print("sweep: %s%s: %s" % ("deadline's path, " if deadline else
                                        "" if session else "no session file, ", fault,
                                        "; ".join(problems)))
-    return normal, cases, failed
+    return normal, cases, failed, ages
 
 
 # Runs the deadline watches, each set up one way. In the hand-overs one
@@ -318,14 +326,15 @@ def main():
         prefix.import_reg("[%s]\n\"Opmode\"=dword:00000002\n" % OPMODE_KEY)
         with StandInService() as service:
             prefix.use_proxy(service.port)
-            normal, cases, failed = sweep(prefix, service, options, deadline=False)
-            fallback, fallback_cases, fallback_failed = sweep(prefix, service, options,
-                                                              deadline=False, session=False)
+            normal, cases, failed, _ = sweep(prefix, service, options, deadline=False)
+            _, fallback_cases, fallback_failed, _ = sweep(prefix, service, options,
+                                                          deadline=False, session=False)
         # The deadline's path: the service never answers, so the waiting
         # thread abandons the first report, cleans up and ends the process.
         with StandInService("--mode", "silent") as silent:
             prefix.use_proxy(silent.port)
-            watched, watched_cases, watched_failed = sweep(prefix, silent, options, deadline=True)
+            watched, watched_cases, watched_failed, ages = sweep(prefix, silent, options,
+                                                                 deadline=True)
         watched_rows = watched_runs(prefix, options)
     finally:
         prefix.stop()
@@ -346,8 +355,11 @@ def main():
     print("sweep: the deadline's path: %d allocations, %d call points (%s)" % (
         watched_allocations, len(watched_cases) - watched_allocations,
         ", ".join(name for name, count in watched["watcher-calls"].items() if count)))
-    print("sweep: %d runs with a fault on the deadline's path, %d held, %d did not" % (
-        len(watched_cases), len(watched_cases) - len(watched_failed), len(watched_failed)))
+    print("sweep: %d runs with a fault on the deadline's path, %d held, %d did not; they ended "
+          "%d to %d ms after their start (cut-off at %d ms, deadline at %d ms)" % (
+              len(watched_cases), len(watched_cases) - len(watched_failed), len(watched_failed),
+              min(ages, default=0), max(ages, default=0),
+              DEADLINE_LEFT_MS - options.deadline * 1000 // 12, DEADLINE_LEFT_MS))
     rows_failed = [row for row, problems in watched_rows if problems]
     for row, problems in watched_rows:
         if problems:

@@ -94,7 +94,7 @@ class ReportingRun(unittest.TestCase):
         self.assertEqual(0, result.exit_code, "exit code")
         self.assertEqual(b"", result.stdout, "nothing printed")
         self.assertEqual([], result.heap_errors(), "heap errors")
-        self.assertEqual(b"", result.stderr, "nothing printed")
+        self.assertEqual(b"", result.own_stderr, "nothing printed")
         return records
 
     def assert_run_messages(self, records, session, host="metrics.tarnwell.com", count=2):

@@ -8,6 +8,7 @@ wineserver is started too.
 import argparse
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -39,14 +40,25 @@ def reg_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
+# What Wine itself writes when a thread of the process can no longer reach its
+# server, as happens when a thread starts or sends while the process is being
+# torn down: "wine client error:<thread>: <call>: <reason>". Like the SIGSEGV
+# in that teardown, it is no output of the program's, which writes none;
+# whether the run held is told by its exit code and by what it did.
+WINE_TEARDOWN_LINE = re.compile(rb"^wine client error:[0-9a-f]+: .*\n?", re.M)
+
+
 class RunResult:
     """exit_code is the program's; wine_status is how the wine command ended
     (Python's returncode), which differs from it when Wine's process dies by
-    a signal after the program has ended."""
+    a signal after the program has ended. own_stderr is stderr without Wine's
+    teardown lines, which wine_teardown holds."""
 
     def __init__(self, exit_code, stdout, stderr, wine_status=None):
         self.exit_code, self.stdout, self.stderr = exit_code, stdout, stderr
         self.wine_status = exit_code if wine_status is None else wine_status
+        self.wine_teardown = WINE_TEARDOWN_LINE.findall(stderr)
+        self.own_stderr = WINE_TEARDOWN_LINE.sub(b"", stderr)
 
     def heap_errors(self):
         return [line for line in self.stderr.decode("utf-8", "replace").splitlines()

@@ -57,6 +57,7 @@ TEST(Strings, ConvertsBetweenWideAndNarrow)
     EXPECT_EQ("\xC3\xA9\xE2\x82\xAC", WideToNarrow(L"\xE9\x20AC", CP_UTF8));
     EXPECT_EQ(L"\xE9\x20AC", NarrowToWide("\xC3\xA9\xE2\x82\xAC", CP_UTF8));
     EXPECT_EQ(L"", NarrowToWide(nullptr, CP_UTF8));
+    EXPECT_EQ(L"", NarrowToWide("", CP_UTF8));
 }
 
 TEST(Strings, FailedConversionRaisesTheWin32DerivedCode)
