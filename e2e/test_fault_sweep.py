@@ -197,11 +197,11 @@ def deadline_problems(report, ended, earliest, deadline=DEADLINE_LEFT_MS):
 def sweep(prefix, service, options, deadline, session=True):
     """The counting run, then one run per fault of what it counted:
     (counting run's report, cases, failed faults, each run's age at its end
-    in ms). Exits when the counting
-    run itself does not hold. On the deadline's path, only the waiting
-    thread's part is swept: the main thread's is that of a normal run.
-    Without a session file, only the allocations: the fallback identifier's
-    road differs from the file's in what it allocates alone."""
+    in ms). Exits when the counting run itself does not hold. On the
+    deadline's path, only the waiting thread's part is swept: the main
+    thread's is that of a normal run. Without a session file, only the
+    allocations: the fallback identifier's road differs from the file's in
+    what it allocates alone."""
     normal, problems = run(prefix, service, options, "count", deadline, session=session)
     if normal is None or problems or normal["runonce"] != "absent" or normal["file"]:
         sys.exit("sweep: the %s run does not hold: %s" % ("deadline's" if deadline else "normal",
