@@ -172,9 +172,15 @@ def run(prefix, service, options, fault, deadline, left_ms=None, **extra):
     if report["refused-closes"] != "0":
         problems.append("%s closes of what was not open" % report["refused-closes"])
     if deadline:
-        cut_off = DEADLINE_LEFT_MS - options.deadline * 1000 // 12
-        problems += deadline_problems(report, "quietly", cut_off)
+        problems += deadline_problems(report, "quietly", cut_off_ms(options))
     return report, problems
+
+
+def cut_off_ms(options, deadline=DEADLINE_LEFT_MS):
+    """When a run whose deadline comes at deadline ms on its own clock may
+    abandon its report: the last twelfth of the build's deadline is kept for
+    the clean-up."""
+    return max(0, deadline - options.deadline * 1000 // 12)
 
 
 def deadline_problems(report, ended, earliest, deadline=DEADLINE_LEFT_MS):
@@ -292,7 +298,7 @@ def watched_runs(prefix, options):
         if "younger" in settings:
             left = options.deadline * 1000 + settings["younger"]
         deadline = min(left, options.deadline * 1000)
-        cut_off = max(0, deadline - options.deadline * 1000 // 12)
+        cut_off = cut_off_ms(options, deadline)
         extra = {}
         if "hold" in settings:
             extra.update(hold=settings["hold"], release=windows_path(release))
@@ -359,7 +365,7 @@ def main():
           "%d to %d ms after their start (cut-off at %d ms, deadline at %d ms)" % (
               len(watched_cases), len(watched_cases) - len(watched_failed), len(watched_failed),
               min(ages, default=0), max(ages, default=0),
-              DEADLINE_LEFT_MS - options.deadline * 1000 // 12, DEADLINE_LEFT_MS))
+              cut_off_ms(options), DEADLINE_LEFT_MS))
     rows_failed = [row for row, problems in watched_rows if problems]
     for row, problems in watched_rows:
         if problems:
